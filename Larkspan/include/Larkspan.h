@@ -1,0 +1,55 @@
+/*
+ * Larkspan: downloads the resource at a URL over HTTP into a local file.
+ *
+ * The call is synchronous. Before every read of the body (blocks of up to
+ * 32000 bytes, and one more read that finds the end) the window
+ * `notifyWindow`, when not null, is sent LARKSPAN_PROGRESS_MESSAGE with both
+ * parameters 0, and the function waits until it has been handled. A running
+ * account and every failure go to the debugger output (OutputDebugStringA).
+ *
+ * Returns LARKSPAN_OK, LARKSPAN_FAILED or LARKSPAN_HTML.
+ */
+#ifndef LARKSPAN_H
+#define LARKSPAN_H
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The progress message: WM_USER + 5, wParam 0, lParam 0. */
+#define LARKSPAN_PROGRESS_MESSAGE 0x0405
+
+/* The whole body was stored and no block began like an HTML document. */
+#define LARKSPAN_OK 0
+/* The download failed; the debugger output says which step and why. */
+#define LARKSPAN_FAILED 1
+/* The whole body was stored, but a block began with "<!DOCTYPE", "<HTM" or
+   "<htm": most likely a server's page rather than the file asked for. */
+#define LARKSPAN_HTML 100
+
+#if defined(_WIN32)
+#define LARKSPAN_API
+#else
+#define LARKSPAN_API __attribute__((visibility("default")))
+#endif
+
+/*
+ * url:          the address, "http://" or "https://".
+ * localPath:    the file to create or overwrite (relative to the current
+ *               directory). It is created only once the server has answered
+ *               with a success status.
+ * notifyWindow: the window that receives the progress message, or null.
+ * spareWindow:  not used.
+ */
+LARKSPAN_API int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow);
+
+/* The export's type, for callers that load the library at run time. */
+typedef int(WINAPI *LarkspanFunction)(char *url, char *localPath, HWND notifyWindow, HWND spareWindow);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,186 @@
+// The one export: download a URL into a file, block by block, telling the
+// caller's window before every read and the debugger about everything.
+#include <Larkspan.h>
+#include <wininet.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+const char kAgent[] = "Larkspan";
+const DWORD kBlockSize = 32000;
+const size_t kMessageSize = 512;
+
+// "<label>: <last error in hex>", the form of every failure line.
+void ReportFailure(const char *label)
+{
+    char message[kMessageSize];
+    DWORD code = GetLastError();
+    wsprintfA(message, "%s: %x", label, code);
+    OutputDebugStringA(message);
+}
+
+void ReportProgress(unsigned long long received)
+{
+    char message[kMessageSize];
+    snprintf(message, sizeof message, "Downloading file.\nDownloaded %llu KBytes", received / 1000);
+    OutputDebugStringA(message);
+}
+
+// A server's page instead of the file: a block that starts like HTML. The
+// test is deliberately narrow (exact case, no leading space); callers treat
+// it as a hint, not a verdict.
+bool LooksLikeHtml(const char *block, DWORD length)
+{
+    static const char *const prefixes[] = {"<!DOCTYPE", "<HTM", "<htm"};
+    for (const char *prefix : prefixes) {
+        size_t prefixLength = strlen(prefix);
+        if (length >= prefixLength && memcmp(block, prefix, prefixLength) == 0) return true;
+    }
+    return false;
+}
+
+// The headers are read in full, as a check that the response is HTTP; their
+// content is not needed.
+bool ReadRawHeaders(HINTERNET request)
+{
+    DWORD size = 0;
+    HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, NULL, &size, NULL);
+    char *headers = (char *)malloc(size ? size : 1);
+    if (!headers) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ReportFailure("malloc Error");
+        return false;
+    }
+    BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
+    if (!read) ReportFailure("HttpQueryInfo Error");
+    free(headers);
+    return read != FALSE;
+}
+
+// Only a success status has the resource as its body; anything else would
+// store an error page under the caller's file name.
+bool CheckStatus(HINTERNET request)
+{
+    DWORD status = 0, size = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
+        ReportFailure("HttpQueryInfo Error");
+        return false;
+    }
+    if (status < 200 || status > 299) {
+        char message[kMessageSize];
+        wsprintfA(message, "HTTP Status Error: %u", (unsigned)status);
+        OutputDebugStringA(message);
+        return false;
+    }
+    return true;
+}
+
+// The length the server announced, when it announced one. Read as text so
+// that lengths past 4 GiB come through whole.
+bool AnnouncedLength(HINTERNET request, unsigned long long *length)
+{
+    char text[32];
+    DWORD size = sizeof text;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, NULL)) return false;
+    if (size == 0 || strspn(text, "0123456789") != size) return false;
+    *length = strtoull(text, NULL, 10);
+    return true;
+}
+
+// Reads the body to its end into `file` (which may be null: then the bytes
+// are only counted). Returns the result code the transfer earns.
+int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long long *received)
+{
+    int result = LARKSPAN_OK;
+    for (;;) {
+        char *block = (char *)malloc(kBlockSize);
+        if (!block) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            ReportFailure("malloc Error");
+            return LARKSPAN_FAILED;
+        }
+        ReportProgress(*received);
+        if (notifyWindow) SendMessageA(notifyWindow, LARKSPAN_PROGRESS_MESSAGE, 0, 0);
+        DWORD length = 0;
+        if (!InternetReadFile(request, block, kBlockSize, &length)) {
+            ReportFailure("InternetReadFile Error");
+            free(block);
+            return LARKSPAN_FAILED;
+        }
+        if (length == 0) {
+            free(block);
+            return result;
+        }
+        *received += length;
+        if (LooksLikeHtml(block, length)) result = LARKSPAN_HTML;
+        if (file && fwrite(block, 1, length, file) != length) {
+            ReportFailure("fwrite Error");
+            free(block);
+            return LARKSPAN_FAILED;
+        }
+        free(block);
+    }
+}
+
+// From an open request to a closed file: status, headers, file, body.
+int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
+{
+    if (!ReadRawHeaders(request) || !CheckStatus(request)) return LARKSPAN_FAILED;
+
+    unsigned long long announced = 0;
+    bool haveAnnounced = AnnouncedLength(request, &announced);
+
+    // Binary, so that the body is stored byte for byte on every platform.
+    FILE *file = fopen(localPath, "w+b");
+    if (!file) {
+        ReportFailure("fopen Error");
+        return LARKSPAN_FAILED;
+    }
+    unsigned long long received = 0;
+    int result = TransferBody(request, file, notifyWindow, &received);
+    if (fclose(file) != 0) {
+        ReportFailure("fclose Error");
+        result = LARKSPAN_FAILED;
+    }
+    if (result != LARKSPAN_FAILED && haveAnnounced && received < announced) {
+        // The connection ended early but cleanly: the file is cut short.
+        char message[kMessageSize];
+        snprintf(message, sizeof message, "Incomplete Body Error: %llu of %llu bytes", received, announced);
+        OutputDebugStringA(message);
+        result = LARKSPAN_FAILED;
+    }
+    return result;
+}
+
+}  // namespace
+
+extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
+{
+    (void)spareWindow;
+    if (!url || !localPath) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        ReportFailure("Parameter Error");
+        return LARKSPAN_FAILED;
+    }
+
+    HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
+    if (!session) {
+        ReportFailure("InternetOpen Error");
+        return LARKSPAN_FAILED;
+    }
+
+    int result;
+    HINTERNET request = InternetOpenUrlA(session, url, NULL, 0, INTERNET_FLAG_RELOAD, 0);
+    if (!request) {
+        ReportFailure("InternetOpenUrl Error");
+        result = LARKSPAN_FAILED;
+    } else {
+        result = Store(request, localPath, notifyWindow);
+        if (!InternetCloseHandle(request)) ReportFailure("CloseHandle Error");
+    }
+    if (!InternetCloseHandle(session)) ReportFailure("CloseHandle Error");
+    return result;
+}

@@ -1,0 +1,317 @@
+// What a caller of Larkspan sees: the file, the result, the progress messages
+// and the debugger lines, against a scripted server on loopback.
+#include <Larkspan.h>
+
+#include "download_harness.h"
+#include "http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+const size_t kBlock = 32000;
+
+std::string TestName()
+{
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::string(info->test_suite_name()) + "." + info->name();
+}
+
+class DownloadTest : public ::testing::Test {
+protected:
+    TestHttpServer server;
+    Scratch scratch{TestName()};
+    std::string target = scratch.Path("download.bin");
+};
+
+unsigned ReadsFor(size_t size)
+{
+    return (unsigned)((size + kBlock - 1) / kBlock) + 1;
+}
+
+// ---- transfers that succeed -------------------------------------------------
+
+TEST_F(DownloadTest, EmptyBodyMakesAnEmptyFileAfterOneRead)
+{
+    server.Route("/empty", Respond(200, ""));
+    Download download = RunDownload(server.Url("/empty"), target);
+    EXPECT_EQ(LARKSPAN_OK, download.result);
+    EXPECT_EQ(1u, download.messages);
+    ASSERT_EQ(1u, download.lines.size());
+    EXPECT_EQ("Downloading file.\nDownloaded 0 KBytes", download.lines[0]);
+    EXPECT_TRUE(FileExists(target));
+    EXPECT_EQ("", ReadWholeFile(target));
+}
+
+TEST_F(DownloadTest, SmallBodyIsReadInOneBlockAndCountedInWholeKilobytes)
+{
+    std::string body = PatternBody(2500);
+    server.Route("/small", Respond(200, body));
+    Download download = RunDownload(server.Url("/small"), target);
+    EXPECT_EQ(LARKSPAN_OK, download.result);
+    EXPECT_EQ(2u, download.messages);
+    EXPECT_TRUE(download.messageParametersZero);
+    EXPECT_EQ((std::vector<std::string>{"Downloading file.\nDownloaded 0 KBytes",
+                                        "Downloading file.\nDownloaded 2 KBytes"}),
+              download.lines);
+    EXPECT_EQ(body, ReadWholeFile(target));
+}
+
+TEST_F(DownloadTest, BodiesAroundBlockBoundariesAreStoredByteForByte)
+{
+    for (size_t size : std::vector<size_t>{kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 100000, 250007}) {
+        SCOPED_TRACE(size);
+        std::string body = PatternBody(size, (unsigned)size);
+        std::string path = "/body" + std::to_string(size);
+        server.Route(path, Respond(200, body));
+        Download download = RunDownload(server.Url(path), target);
+        EXPECT_EQ(LARKSPAN_OK, download.result);
+        EXPECT_EQ(ReadsFor(size), download.messages);
+        EXPECT_TRUE(ReadWholeFile(target) == body) << "stored bytes differ";
+        std::vector<unsigned long long> expected;
+        for (size_t read = 0; read < ReadsFor(size); read++) expected.push_back(std::min(read * kBlock, size) / 1000);
+        EXPECT_EQ(expected, ProgressFigures(download));
+        EXPECT_TRUE(ErrorLines(download).empty());
+    }
+}
+
+TEST_F(DownloadTest, ChunkedAndTricklingBodiesStillFillWholeBlocks)
+{
+    std::string body = PatternBody(100000, 7);
+    server.Route("/chunked", RespondChunked(body, 777));
+    server.Route("/pieces", RespondInPieces(body, 5000, 2));
+    for (const char *path : {"/chunked", "/pieces"}) {
+        SCOPED_TRACE(path);
+        Download download = RunDownload(server.Url(path), target);
+        EXPECT_EQ(LARKSPAN_OK, download.result);
+        EXPECT_EQ(ReadsFor(body.size()), download.messages);
+        EXPECT_TRUE(ReadWholeFile(target) == body);
+    }
+}
+
+TEST_F(DownloadTest, EveryByteValueSurvivesWithoutTranslation)
+{
+    std::string body;
+    for (int round = 0; round < 300; round++)
+        for (int value = 0; value < 256; value++) body += (char)value;
+    body += "line\nline\r\nline\r\r\n\x1a\x1a";
+    server.Route("/bytes", Respond(200, body, "Content-Type: text/plain\r\n"));
+    Download download = RunDownload(server.Url("/bytes"), target);
+    EXPECT_EQ(LARKSPAN_OK, download.result);
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+}
+
+TEST_F(DownloadTest, RequestNamesTheAgentAndExistingFileIsReplaced)
+{
+    WriteWholeFile(target, std::string(100000, 'x'));
+    server.Route("/agent", Respond(200, "fresh"));
+    EXPECT_EQ(LARKSPAN_OK, RunDownload(server.Url("/agent"), target).result);
+    EXPECT_EQ("fresh", ReadWholeFile(target));
+    std::vector<HttpRequest> requests = server.Requests();
+    ASSERT_EQ(1u, requests.size());
+    EXPECT_EQ("GET", requests[0].method);
+    EXPECT_EQ("Larkspan", requests[0].headers["user-agent"]);
+}
+
+TEST_F(DownloadTest, NoWindowMeansNoMessagesAndOtherwiseTheSame)
+{
+    std::string body = PatternBody(70000);
+    server.Route("/quiet", Respond(200, body));
+    Download download = RunDownload(server.Url("/quiet"), target, false);
+    EXPECT_EQ(LARKSPAN_OK, download.result);
+    EXPECT_EQ(0u, download.messages);
+    EXPECT_EQ(ReadsFor(body.size()), ProgressFigures(download).size());
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+}
+
+TEST_F(DownloadTest, RedirectsAreFollowedToTheBody)
+{
+    std::string body = PatternBody(40000, 3);
+    server.Route("/moved", Redirect(301, "/temporary"));
+    server.Route("/temporary", Redirect(302, server.Url("/kept")));
+    server.Route("/kept", Redirect(307, "/final"));
+    server.Route("/final", Respond(200, body));
+    Download download = RunDownload(server.Url("/moved"), target);
+    EXPECT_EQ(LARKSPAN_OK, download.result);
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+}
+
+// ---- the HTML test ----------------------------------------------------------
+
+TEST_F(DownloadTest, BodyStartingLikeHtmlIsStoredAndFlagged)
+{
+    struct Case {
+        const char *start;
+        int result;
+    } cases[] = {
+        {"<!DOCTYPE html><html><body>page</body></html>", LARKSPAN_HTML},
+        {"<HTML><BODY>page</BODY></HTML>", LARKSPAN_HTML},
+        {"<HTMx", LARKSPAN_HTML},
+        {"<html lang=en>", LARKSPAN_HTML},
+        {"<htm", LARKSPAN_HTML},
+        // The test is exact: other cases, leading space or a byte-order mark escape it.
+        {"<!doctype html><html>", LARKSPAN_OK},
+        {"<Html><body>", LARKSPAN_OK},
+        {" <HTML>", LARKSPAN_OK},
+        {"\xEF\xBB\xBF<!DOCTYPE html>", LARKSPAN_OK},
+        // Only bytes received count: a body shorter than a prefix never matches it.
+        {"<!DOCTYP", LARKSPAN_OK},
+        {"<HT", LARKSPAN_OK},
+    };
+    int index = 0;
+    for (const Case &each : cases) {
+        SCOPED_TRACE(each.start);
+        std::string path = "/page" + std::to_string(index++);
+        server.Route(path, Respond(200, each.start));
+        Download download = RunDownload(server.Url(path), target);
+        EXPECT_EQ(each.result, download.result);
+        EXPECT_EQ(each.start, ReadWholeFile(target));
+    }
+}
+
+TEST_F(DownloadTest, HtmlIsLookedForAtTheStartOfEveryBlock)
+{
+    std::string later = PatternBody(70000, 5), between = later;
+    later.replace(kBlock, 4, "<htm");
+    between.replace(kBlock - 1, 4, "<htm");
+    server.Route("/later", Respond(200, later));
+    server.Route("/between", Respond(200, between));
+    Download flagged = RunDownload(server.Url("/later"), target);
+    EXPECT_EQ(LARKSPAN_HTML, flagged.result);
+    EXPECT_TRUE(ReadWholeFile(target) == later);
+    EXPECT_EQ(LARKSPAN_OK, RunDownload(server.Url("/between"), target).result);
+}
+
+// ---- failures ---------------------------------------------------------------
+
+TEST_F(DownloadTest, ErrorStatusFailsWithoutTouchingTheFile)
+{
+    server.Route("/missing", Respond(404, "<!DOCTYPE html><title>Not Found</title>"));
+    server.Route("/broken", Respond(500, "internal error"));
+    Download missing = RunDownload(server.Url("/missing"), target);
+    EXPECT_EQ(LARKSPAN_FAILED, missing.result);
+    EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 404"}), missing.lines);
+    EXPECT_EQ(0u, missing.messages);
+    EXPECT_FALSE(FileExists(target));
+
+    WriteWholeFile(target, "the installed version");
+    Download broken = RunDownload(server.Url("/broken"), target);
+    EXPECT_EQ(LARKSPAN_FAILED, broken.result);
+    EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 500"}), broken.lines);
+    EXPECT_EQ("the installed version", ReadWholeFile(target));
+}
+
+TEST_F(DownloadTest, UnreachableServerFailsAtOpeningTheUrl)
+{
+    std::string url = "http://127.0.0.1:" + std::to_string(UnusedPort()) + "/file";
+    Download download = RunDownload(url, target);
+    EXPECT_EQ(LARKSPAN_FAILED, download.result);
+    EXPECT_EQ(0u, download.messages);
+    ASSERT_EQ(1u, download.lines.size());
+    EXPECT_EQ("InternetOpenUrl Error: 2efd", download.lines[0]);  // 12029: cannot connect
+    EXPECT_FALSE(FileExists(target));
+}
+
+TEST_F(DownloadTest, RedirectLoopFails)
+{
+    server.Route("/loop", Redirect(302, "/loop"));
+    Download download = RunDownload(server.Url("/loop"), target);
+    EXPECT_EQ(LARKSPAN_FAILED, download.result);
+    ASSERT_FALSE(download.lines.empty());
+    EXPECT_EQ(0u, download.lines.back().find("InternetOpenUrl Error: ")) << download.lines.back();
+    EXPECT_FALSE(FileExists(target));
+}
+
+// A body that ends early, cleanly or by a reset, is a failure, and what had
+// arrived stays on disk.
+TEST_F(DownloadTest, CutOffBodyFailsAndKeepsWhatArrived)
+{
+    std::string body = PatternBody(100000, 9);
+    server.Route("/truncated", Truncated(body, 50000));
+    server.Route("/reset", ResetAfter(body, 50000));
+    for (const char *path : {"/truncated", "/reset"}) {
+        SCOPED_TRACE(path);
+        Download download = RunDownload(server.Url(path), target);
+        EXPECT_EQ(LARKSPAN_FAILED, download.result);
+        ASSERT_FALSE(ErrorLines(download).empty());
+        std::string stored = ReadWholeFile(target);
+        EXPECT_TRUE(FileExists(target));
+        EXPECT_LE(stored.size(), 50000u);
+        EXPECT_TRUE(body.compare(0, stored.size(), stored) == 0) << "stored bytes are not the body's start";
+    }
+}
+
+TEST_F(DownloadTest, FileThatCannotBeCreatedFailsBeforeTheBody)
+{
+    server.Route("/file", Respond(200, PatternBody(50000)));
+    std::string inMissingFolder = scratch.Path("no-such-folder/download.bin");
+    Download missing = RunDownload(server.Url("/file"), inMissingFolder);
+    EXPECT_EQ(LARKSPAN_FAILED, missing.result);
+    EXPECT_EQ((std::vector<std::string>{"fopen Error: 3"}), missing.lines);
+    EXPECT_EQ(0u, missing.messages);
+    EXPECT_FALSE(FileExists(inMissingFolder));
+
+    Download empty = RunDownload(server.Url("/file"), "");
+    EXPECT_EQ(LARKSPAN_FAILED, empty.result);
+    ASSERT_EQ(1u, empty.lines.size());
+    EXPECT_EQ(0u, empty.lines[0].find("fopen Error: "));
+}
+
+TEST_F(DownloadTest, NullArgumentsFailWithoutCrashing)
+{
+    server.Route("/file", Respond(200, "body"));
+    std::string url = server.Url("/file");
+    Download noPath = RunDownloadRaw(url.c_str(), nullptr);
+    Download noUrl = RunDownloadRaw(nullptr, target.c_str());
+    EXPECT_EQ(LARKSPAN_FAILED, noPath.result);
+    EXPECT_EQ(LARKSPAN_FAILED, noUrl.result);
+    EXPECT_EQ((std::vector<std::string>{"Parameter Error: 57"}), noUrl.lines);
+    EXPECT_FALSE(FileExists(target));
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(DownloadTest, FullDiskFailsTheTransfer)
+{
+#ifdef _WIN32
+    const char *full = "Z:\\dev\\full";
+#else
+    const char *full = "/dev/full";
+#endif
+    if (!FileExists(full)) GTEST_SKIP() << "no " << full;
+    server.Route("/file", Respond(200, PatternBody(100000)));
+    Download download = RunDownload(server.Url("/file"), full);
+    EXPECT_EQ(LARKSPAN_FAILED, download.result);
+    ASSERT_FALSE(ErrorLines(download).empty());
+    std::string line = ErrorLines(download)[0];
+    EXPECT_TRUE(line.find("fwrite Error: ") == 0 || line.find("fclose Error: ") == 0) << line;
+}
+
+// ---- many at once -----------------------------------------------------------
+
+TEST_F(DownloadTest, EightCallsAtOnceAreEachRight)
+{
+    const int kThreads = 8;
+    std::vector<std::string> bodies;
+    for (int i = 0; i < kThreads; i++) {
+        bodies.push_back(PatternBody(20000 + i * 37001, 100 + i));
+        server.Route("/many" + std::to_string(i), RespondInPieces(bodies[i], 16000, 1));
+    }
+    std::vector<Download> downloads(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; i++)
+        threads.emplace_back([&, i] {
+            downloads[i] = RunDownload(server.Url("/many" + std::to_string(i)), scratch.Path("many" + std::to_string(i)));
+        });
+    for (std::thread &thread : threads) thread.join();
+    for (int i = 0; i < kThreads; i++) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(LARKSPAN_OK, downloads[i].result);
+        EXPECT_EQ(ReadsFor(bodies[i].size()), downloads[i].messages);
+        EXPECT_EQ(ReadsFor(bodies[i].size()), ProgressFigures(downloads[i]).size());
+        EXPECT_TRUE(ReadWholeFile(scratch.Path("many" + std::to_string(i))) == bodies[i]);
+    }
+}
+
+}  // namespace

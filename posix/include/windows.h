@@ -1,0 +1,177 @@
+/*
+ * The part of the Win32 API that this project's programs use, for POSIX
+ * systems. The functions live in libwinposix (posix/src), one file per DLL
+ * they come from on Windows. Types keep their Windows sizes where callers can
+ * see them (DWORD is 32 bits, handles are pointers).
+ */
+#ifndef WINPOSIX_WINDOWS_H
+#define WINPOSIX_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+#define WINAPIV
+#define WINPOSIX_API __attribute__((visibility("default")))
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef DWORD *LPDWORD;
+typedef unsigned int UINT;
+typedef int INT;
+typedef int32_t LONG;
+typedef uint64_t ULONGLONG;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef uint16_t ATOM;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef char CHAR;
+typedef wchar_t WCHAR;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef wchar_t *LPWSTR;
+typedef const wchar_t *LPCWSTR;
+
+typedef void *HANDLE;
+typedef struct HWND__ *HWND;
+typedef struct HINSTANCE__ *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef struct HICON__ *HICON;
+typedef HICON HCURSOR;
+typedef struct HBRUSH__ *HBRUSH;
+typedef struct HMENU__ *HMENU;
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+
+/* Error codes, as winerror.h numbers them. */
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_FAULT 29
+#define ERROR_READ_FAULT 30
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_LOCK_VIOLATION 33
+#define ERROR_HANDLE_DISK_FULL 39
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_BROKEN_PIPE 109
+#define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_INVALID_NAME 123
+#define ERROR_DIR_NOT_EMPTY 145
+#define ERROR_BUSY 170
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_CLASS_ALREADY_EXISTS 1410
+#define ERROR_CLASS_DOES_NOT_EXIST 1411
+#define ERROR_INVALID_WINDOW_HANDLE 1400
+#define ERROR_CANNOT_FIND_WND_CLASS 1407
+
+/* kernel32 */
+WINPOSIX_API DWORD WINAPI GetLastError(void);
+WINPOSIX_API void WINAPI SetLastError(DWORD code);
+WINPOSIX_API void WINAPI Sleep(DWORD milliseconds);
+WINPOSIX_API DWORD WINAPI GetTickCount(void);
+WINPOSIX_API ULONGLONG WINAPI GetTickCount64(void);
+WINPOSIX_API void WINAPI OutputDebugStringA(LPCSTR text);
+WINPOSIX_API HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
+WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+
+#define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
+#define FILE_ATTRIBUTE_READONLY 0x01
+#define FILE_ATTRIBUTE_DIRECTORY 0x10
+#define FILE_ATTRIBUTE_NORMAL 0x80
+WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path);
+
+/* user32: windows of this process, and top-level windows on the X display */
+typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+typedef struct tagWNDCLASSA {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+} WNDCLASSA;
+
+typedef struct tagWNDCLASSW {
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCWSTR lpszMenuName;
+    LPCWSTR lpszClassName;
+} WNDCLASSW;
+
+#define WM_NULL 0x0000
+#define WM_CREATE 0x0001
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_USER 0x0400
+
+#define WS_OVERLAPPED 0x00000000L
+#define WS_POPUP 0x80000000L
+#define WS_OVERLAPPEDWINDOW 0x00CF0000L
+#define CW_USEDEFAULT ((int)0x80000000)
+#define HWND_MESSAGE ((HWND)(intptr_t)-3)
+
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
+
+WINPOSIX_API ATOM WINAPI RegisterClassA(const WNDCLASSA *wc);
+WINPOSIX_API ATOM WINAPI RegisterClassW(const WNDCLASSW *wc);
+WINPOSIX_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
+WINPOSIX_API BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+WINPOSIX_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                                         int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                         LPVOID param);
+WINPOSIX_API HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
+                                         int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                                         LPVOID param);
+WINPOSIX_API BOOL WINAPI DestroyWindow(HWND window);
+WINPOSIX_API BOOL WINAPI IsWindow(HWND window);
+WINPOSIX_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
+WINPOSIX_API HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName);
+WINPOSIX_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,58 @@
+/*
+ * What the POSIX layer offers beyond Win32: a way to watch the debugger
+ * output, the internet time-outs, and fault injection for tests.
+ */
+#ifndef WINPOSIX_WINPOSIX_H
+#define WINPOSIX_WINPOSIX_H
+
+#include <windows.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/*
+ * Debugger output. OutputDebugStringA shows nothing unless someone watches:
+ * an observer in the process (called on the writing thread, text without a
+ * trailing line break added), or the environment variable
+ * WINPOSIX_DEBUG_OUTPUT naming a file (or a FIFO, or /dev/stderr) that every
+ * string is appended to, one per line.
+ */
+typedef void (*WinPosixDebugObserver)(void *context, const char *text);
+WINPOSIX_API void WinPosix_SetDebugObserver(WinPosixDebugObserver observer, void *context);
+
+/*
+ * Internet time-outs in milliseconds: connecting, and waiting for the next
+ * byte of a response. They default to WinINet's 60 s and 30 s; the
+ * environment variables WINPOSIX_CONNECT_TIMEOUT_MS and
+ * WINPOSIX_RECEIVE_TIMEOUT_MS set them for a whole process. 0 keeps a value.
+ */
+WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs);
+
+/*
+ * Fault injection. A rule makes chosen calls of one layer function fail with
+ * a Win32 error code, which GetLastError then returns:
+ *
+ *     function[(name)]@first[-[last]]=error
+ *
+ * counts the calls of `function` (only those whose file or URL argument ends
+ * with `name`, when given) and fails call numbers first..last (1-based; "N-"
+ * means from N on). Rules are separated by commas. They come from the
+ * environment variable WINPOSIX_FAULTS when the layer loads, or from
+ * WinPosix_SetFaults, which replaces every rule and restarts the counts
+ * (null or "" clears them). Returns FALSE for a malformed specification.
+ *
+ * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
+ * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetReadFile,
+ * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA.
+ */
+WINPOSIX_API BOOL WinPosix_SetFaults(const char *specification);
+
+/* How many calls of `function` the layer has seen since the rules were last set. */
+WINPOSIX_API DWORD WinPosix_CallCount(const char *function);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

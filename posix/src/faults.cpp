@@ -1,0 +1,168 @@
+// Fault injection: rules parsed from WINPOSIX_FAULTS or WinPosix_SetFaults,
+// checked by every layer function that can fail.
+#include "faults.h"
+
+#include <winposix.h>
+
+#include <cerrno>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct FaultRule {
+    std::string function;
+    std::string name;  // empty: every call of the function counts
+    DWORD first;
+    DWORD last;        // 0: no end
+    DWORD error;
+    DWORD seen;
+};
+
+std::mutex faultLock;
+std::vector<FaultRule> faultRules;
+std::map<std::string, DWORD> callCounts;
+bool loadedFromEnvironment;
+
+bool EndsWith(const char *text, const std::string &tail)
+{
+    if (!text) return false;
+    size_t length = strlen(text);
+    return length >= tail.size() && memcmp(text + length - tail.size(), tail.data(), tail.size()) == 0;
+}
+
+bool ParseNumber(const std::string &text, DWORD *value)
+{
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    *value = (DWORD)strtoul(text.c_str(), nullptr, 10);
+    return true;
+}
+
+// function[(name)]@first[-[last]]=error
+bool ParseRule(const std::string &text, FaultRule *rule)
+{
+    size_t at = text.find('@'), equals = text.find('=');
+    if (at == std::string::npos || equals == std::string::npos || equals < at) return false;
+    std::string head = text.substr(0, at), range = text.substr(at + 1, equals - at - 1);
+    size_t open = head.find('(');
+    if (open != std::string::npos) {
+        if (head.back() != ')') return false;
+        rule->name = head.substr(open + 1, head.size() - open - 2);
+        head.resize(open);
+    }
+    if (head.empty()) return false;
+    rule->function = head;
+    size_t dash = range.find('-');
+    if (!ParseNumber(range.substr(0, dash), &rule->first) || rule->first == 0) return false;
+    if (dash == std::string::npos) {
+        rule->last = rule->first;
+    } else if (dash + 1 == range.size()) {
+        rule->last = 0;
+    } else if (!ParseNumber(range.substr(dash + 1), &rule->last) || rule->last < rule->first) {
+        return false;
+    }
+    rule->seen = 0;
+    return ParseNumber(text.substr(equals + 1), &rule->error);
+}
+
+bool SetRulesLocked(const char *specification)
+{
+    std::vector<FaultRule> rules;
+    std::string all = specification ? specification : "";
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t comma = all.find(',', start);
+        if (comma == std::string::npos) comma = all.size();
+        FaultRule rule;
+        if (comma > start) {
+            if (!ParseRule(all.substr(start, comma - start), &rule)) return false;
+            rules.push_back(rule);
+        }
+        start = comma + 1;
+    }
+    faultRules.swap(rules);
+    callCounts.clear();
+    return true;
+}
+
+void LoadEnvironmentLocked()
+{
+    if (loadedFromEnvironment) return;
+    loadedFromEnvironment = true;
+    const char *specification = getenv("WINPOSIX_FAULTS");
+    if (specification && !SetRulesLocked(specification))
+        fprintf(stderr, "winposix: ignoring malformed WINPOSIX_FAULTS\n");
+}
+
+}  // namespace
+
+bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
+{
+    std::lock_guard<std::mutex> hold(faultLock);
+    LoadEnvironmentLocked();
+    callCounts[function]++;
+    bool hit = false;
+    for (FaultRule &rule : faultRules) {
+        if (rule.function != function) continue;
+        if (!rule.name.empty() && !EndsWith(argument, rule.name)) continue;
+        rule.seen++;
+        if (!hit && rule.seen >= rule.first && (rule.last == 0 || rule.seen <= rule.last)) {
+            *error = rule.error;
+            hit = true;
+        }
+    }
+    return hit;
+}
+
+BOOL WinPosix_SetFaults(const char *specification)
+{
+    std::lock_guard<std::mutex> hold(faultLock);
+    loadedFromEnvironment = true;
+    return SetRulesLocked(specification) ? TRUE : FALSE;
+}
+
+DWORD WinPosix_CallCount(const char *function)
+{
+    std::lock_guard<std::mutex> hold(faultLock);
+    auto found = callCounts.find(function ? function : "");
+    return found == callCounts.end() ? 0 : found->second;
+}
+
+DWORD WinPosixErrorFromErrno(int error)
+{
+    switch (error) {
+    case 0: return ERROR_SUCCESS;
+    case ENOENT: return ERROR_FILE_NOT_FOUND;
+    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES: case EPERM: case EROFS: case EISDIR: return ERROR_ACCESS_DENIED;
+    case EBUSY: case ETXTBSY: return ERROR_SHARING_VIOLATION;
+    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
+    case EEXIST: return ERROR_ALREADY_EXISTS;
+    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
+    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
+    case EINVAL: return ERROR_INVALID_PARAMETER;
+    case EBADF: return ERROR_INVALID_HANDLE;
+    case EPIPE: return ERROR_BROKEN_PIPE;
+    case EIO: return ERROR_GEN_FAILURE;
+    default: return ERROR_GEN_FAILURE;
+    }
+}
+
+int WinPosixErrnoFromError(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return ENOENT;
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;
+    case ERROR_ALREADY_EXISTS: case ERROR_FILE_EXISTS: return EEXIST;
+    case ERROR_INVALID_PARAMETER: return EINVAL;
+    default: return EIO;
+    }
+}

@@ -1,0 +1,512 @@
+// WinINet over libcurl: a session carries the agent name and proxy choice; a
+// request is one curl easy handle driven by a multi handle of its own, so that
+// each call does exactly as much network work as the caller asked for.
+//
+// InternetOpenUrlA returns once the final response's headers are in.
+// InternetReadFile fills the caller's buffer straight from curl's write
+// callback and returns when it is full or the body has ended. What a callback
+// brings beyond the caller's buffer waits in a spill buffer of at most one
+// callback's worth; while that is not empty curl is paused, so memory stays
+// bounded whatever the body's size.
+#include <wininet.h>
+#include <winposix.h>
+
+#include "faults.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Session {
+    std::string agent;
+    DWORD accessType;
+    std::string proxy;
+    std::string proxyBypass;
+};
+
+struct Request {
+    CURL *easy = nullptr;
+    CURLM *multi = nullptr;
+    curl_slist *requestHeaders = nullptr;
+
+    std::string headers;        // the latest response's header block, CRLF line ends
+    bool headersFinal = false;  // the response whose body we will read has its headers
+    bool done = false;          // curl has finished the transfer
+    CURLcode result = CURLE_OK;
+    DWORD failure = 0;          // a failure of the layer's own (time-out, downgrade)
+
+    char *target = nullptr;     // the caller's buffer during InternetReadFile
+    size_t targetSpace = 0;
+    size_t targetFilled = 0;
+    std::vector<char> spill;
+    size_t spillStart = 0;
+    bool paused = false;
+
+    bool sawHttps = false;
+    bool stallClockRunning = false;
+    ULONGLONG lastActivity = 0;
+    DWORD receiveTimeout = 0;
+};
+
+std::mutex handleLock;
+std::set<void *> sessions;
+std::set<void *> requests;
+
+std::once_flag curlInitialised;
+std::once_flag timeoutsRead;
+std::atomic<DWORD> connectTimeoutMs{60000};
+std::atomic<DWORD> receiveTimeoutMs{30000};
+
+void ReadTimeoutEnvironment()
+{
+    std::call_once(timeoutsRead, [] {
+        if (const char *value = getenv("WINPOSIX_CONNECT_TIMEOUT_MS")) connectTimeoutMs = (DWORD)strtoul(value, nullptr, 10);
+        if (const char *value = getenv("WINPOSIX_RECEIVE_TIMEOUT_MS")) receiveTimeoutMs = (DWORD)strtoul(value, nullptr, 10);
+        if (connectTimeoutMs == 0) connectTimeoutMs = 60000;
+        if (receiveTimeoutMs == 0) receiveTimeoutMs = 30000;
+    });
+}
+
+bool IsLive(std::set<void *> &table, void *handle)
+{
+    std::lock_guard<std::mutex> hold(handleLock);
+    return handle && table.count(handle);
+}
+
+bool StartsWithNoCase(const char *text, const char *prefix)
+{
+    return strncasecmp(text, prefix, strlen(prefix)) == 0;
+}
+
+// The value of a header of the response's block, or false when it is absent.
+bool FindHeader(const std::string &block, const char *name, std::string *value)
+{
+    size_t start = block.find("\r\n");
+    size_t nameLength = strlen(name);
+    while (start != std::string::npos && start + 2 < block.size()) {
+        start += 2;
+        size_t end = block.find("\r\n", start);
+        if (end == std::string::npos) end = block.size();
+        if (end - start > nameLength && block[start + nameLength] == ':' &&
+            strncasecmp(block.c_str() + start, name, nameLength) == 0) {
+            size_t first = block.find_first_not_of(" \t", start + nameLength + 1);
+            size_t last = block.find_last_not_of(" \t", end - 1);
+            *value = first <= last && first < end ? block.substr(first, last - first + 1) : std::string();
+            return true;
+        }
+        start = end;
+    }
+    return false;
+}
+
+void Touch(Request *request)
+{
+    request->lastActivity = GetTickCount64();
+}
+
+// Called before each request is sent, the redirected ones included: a secure
+// transfer never continues over plain HTTP, and the stall clock starts.
+int OnPrerequest(void *context, char *, char *, int, int)
+{
+    Request *request = (Request *)context;
+    char *url = nullptr;
+    curl_easy_getinfo(request->easy, CURLINFO_EFFECTIVE_URL, &url);
+    if (url && StartsWithNoCase(url, "https:")) {
+        request->sawHttps = true;
+    } else if (request->sawHttps) {
+        request->failure = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+        return CURL_PREREQFUNC_ABORT;
+    }
+    request->stallClockRunning = true;
+    Touch(request);
+    return CURL_PREREQFUNC_OK;
+}
+
+size_t OnHeader(char *data, size_t size, size_t count, void *context)
+{
+    Request *request = (Request *)context;
+    size_t length = size * count;
+    Touch(request);
+    std::string line(data, length);
+    if (line.compare(0, 5, "HTTP/") == 0) request->headers.clear();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    request->headers += line;
+    request->headers += "\r\n";
+    if (line.empty()) {
+        // The end of one response's headers. Informational responses and
+        // redirects that curl will follow are not the response to read.
+        long status = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
+        std::string location;
+        bool followed = status >= 300 && status < 400 && status != 304 &&
+                        FindHeader(request->headers, "Location", &location);
+        if (status >= 200 && !followed) request->headersFinal = true;
+        if (followed) request->stallClockRunning = false;
+    }
+    return length;
+}
+
+size_t OnBody(char *data, size_t size, size_t count, void *context)
+{
+    Request *request = (Request *)context;
+    size_t length = size * count;
+    request->headersFinal = true;
+    Touch(request);
+    if (request->spillStart < request->spill.size()) {
+        // Earlier bytes still wait: keep these in curl until they are taken.
+        request->paused = true;
+        return CURL_WRITEFUNC_PAUSE;
+    }
+    size_t direct = std::min(length, request->targetSpace - request->targetFilled);
+    if (direct) {
+        memcpy(request->target + request->targetFilled, data, direct);
+        request->targetFilled += direct;
+    }
+    request->spill.assign(data + direct, data + length);
+    request->spillStart = 0;
+    return length;
+}
+
+DWORD ErrorFromCurl(Request *request, CURLcode code)
+{
+    if (request->failure) return request->failure;
+    long osError = 0;
+    switch (code) {
+    case CURLE_OK: return ERROR_SUCCESS;
+    case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
+    case CURLE_UNSUPPORTED_PROTOCOL: {
+        long redirects = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_REDIRECT_COUNT, &redirects);
+        return redirects ? ERROR_HTTP_REDIRECT_FAILED : ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    }
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
+    case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
+    case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
+    case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_BAD_CONTENT_ENCODING: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    case CURLE_PEER_FAILED_VERIFICATION: return ERROR_INTERNET_INVALID_CA;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+    case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY;
+    case CURLE_PARTIAL_FILE: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+        curl_easy_getinfo(request->easy, CURLINFO_OS_ERRNO, &osError);
+        return osError == ECONNRESET ? ERROR_INTERNET_CONNECTION_RESET : ERROR_INTERNET_CONNECTION_ABORTED;
+    default: return ERROR_INTERNET_INTERNAL_ERROR;
+    }
+}
+
+// Runs the transfer until `enough` holds, the transfer ends, or nothing has
+// arrived for the receive time-out. Returns the error that ended it early, or 0.
+template <typename Enough> DWORD Pump(Request *request, Enough enough)
+{
+    while (!request->done && !enough()) {
+        int running = 0;
+        CURLMcode status = curl_multi_perform(request->multi, &running);
+        if (status != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+        int queued = 0;
+        while (CURLMsg *message = curl_multi_info_read(request->multi, &queued)) {
+            if (message->msg == CURLMSG_DONE) {
+                request->done = true;
+                request->result = message->data.result;
+            }
+        }
+        if (request->done || enough()) break;
+        ULONGLONG now = GetTickCount64();
+        if (request->stallClockRunning && now - request->lastActivity >= request->receiveTimeout) {
+            request->failure = ERROR_INTERNET_TIMEOUT;
+            return ERROR_INTERNET_TIMEOUT;
+        }
+        ULONGLONG left = request->stallClockRunning ? request->receiveTimeout - (now - request->lastActivity) : 1000;
+        curl_multi_poll(request->multi, nullptr, 0, (int)std::min<ULONGLONG>(left, 1000), nullptr);
+    }
+    return 0;
+}
+
+void FreeRequest(Request *request)
+{
+    if (request->multi && request->easy) curl_multi_remove_handle(request->multi, request->easy);
+    if (request->easy) curl_easy_cleanup(request->easy);
+    if (request->multi) curl_multi_cleanup(request->multi);
+    curl_slist_free_all(request->requestHeaders);
+    delete request;
+}
+
+bool AddRequestHeaders(Request *request, LPCSTR headers, DWORD length, DWORD flags)
+{
+    std::string all;
+    if (headers) all.assign(headers, length == (DWORD)-1 ? strlen(headers) : length);
+    if (flags & INTERNET_FLAG_RELOAD) {
+        // There is no local cache here; a reload still tells the caches on the way.
+        all += "\r\nCache-Control: no-cache\r\nPragma: no-cache";
+    }
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) {
+            curl_slist *grown = curl_slist_append(request->requestHeaders, all.substr(start, end - start).c_str());
+            if (!grown) return false;
+            request->requestHeaders = grown;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+}  // namespace
+
+HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetOpenA", agent, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
+    ReadTimeoutEnvironment();
+    Session *session = new Session{agent ? agent : "", accessType, proxy ? proxy : "", proxyBypass ? proxyBypass : ""};
+    std::lock_guard<std::mutex> hold(handleLock);
+    sessions.insert(session);
+    return session;
+}
+
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
+                                  DWORD_PTR)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetOpenUrlA", url, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    if (!IsLive(sessions, handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    if (!url) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
+        SetLastError(strstr(url, "://") || strchr(url, ':') ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL);
+        return nullptr;
+    }
+    Session *session = (Session *)handle;
+    Request *request = new Request;
+    request->easy = curl_easy_init();
+    request->multi = curl_multi_init();
+    request->receiveTimeout = receiveTimeoutMs;
+    if (!request->easy || !request->multi || !AddRequestHeaders(request, headers, headersLength, flags)) {
+        FreeRequest(request);
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    CURL *easy = request->easy;
+    curl_easy_setopt(easy, CURLOPT_URL, url);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, session->agent.c_str());
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, request->requestHeaders);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, StartsWithNoCase(url, "https:") ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)connectTimeoutMs.load());
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, request);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnPrerequest);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, request);
+    if (session->accessType == INTERNET_OPEN_TYPE_DIRECT) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    } else if (session->accessType == INTERNET_OPEN_TYPE_PROXY) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, session->proxy.c_str());
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, session->proxyBypass.c_str());
+    }
+    // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the environment.
+    if (curl_multi_add_handle(request->multi, easy) != CURLM_OK) {
+        FreeRequest(request);
+        SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+        return nullptr;
+    }
+    Touch(request);
+    DWORD failure = Pump(request, [request] { return request->headersFinal; });
+    if (!failure && request->done && request->result != CURLE_OK) failure = ErrorFromCurl(request, request->result);
+    if (!failure && !request->headersFinal) failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    if (failure) {
+        FreeRequest(request);
+        SetLastError(failure);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> hold(handleLock);
+    requests.insert(request);
+    return request;
+}
+
+
+BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+{
+    DWORD error;
+    if (WinPosixFaultHit("HttpQueryInfoA", nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!IsLive(requests, handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!bufferLength) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (index && *index > 0) {
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return FALSE;
+    }
+    Request *request = (Request *)handle;
+    std::string value;
+    switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
+    case HTTP_QUERY_RAW_HEADERS_CRLF:
+        value = request->headers;
+        break;
+    case HTTP_QUERY_STATUS_CODE: {
+        long status = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
+        value = std::to_string(status);
+        break;
+    }
+    case HTTP_QUERY_CONTENT_LENGTH:
+        if (!FindHeader(request->headers, "Content-Length", &value)) {
+            SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+            return FALSE;
+        }
+        break;
+    default:
+        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+        return FALSE;
+    }
+    if (infoLevel & HTTP_QUERY_FLAG_NUMBER) {
+        if (!buffer || *bufferLength < sizeof(DWORD)) {
+            *bufferLength = sizeof(DWORD);
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 10);
+        memcpy(buffer, &number, sizeof number);
+        *bufferLength = sizeof(DWORD);
+    } else {
+        if (!buffer || *bufferLength < value.size() + 1) {
+            *bufferLength = (DWORD)value.size() + 1;
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        memcpy(buffer, value.c_str(), value.size() + 1);
+        *bufferLength = (DWORD)value.size();
+    }
+    if (index) *index += 1;
+    return TRUE;
+}
+
+BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetReadFile", nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    if (!IsLive(requests, handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!bytesRead || (!buffer && bytesToRead)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Request *request = (Request *)handle;
+    *bytesRead = 0;
+    request->target = (char *)buffer;
+    request->targetSpace = bytesToRead;
+    request->targetFilled = 0;
+
+    size_t waiting = request->spill.size() - request->spillStart;
+    size_t taken = std::min<size_t>(waiting, bytesToRead);
+    if (taken) {
+        memcpy(request->target, request->spill.data() + request->spillStart, taken);
+        request->spillStart += taken;
+        request->targetFilled = taken;
+    }
+    // Time spent outside this call, in the caller, is not a stall.
+    Touch(request);
+    DWORD failure = request->failure;
+    if (!failure && request->paused && request->spillStart == request->spill.size()) {
+        request->paused = false;
+        curl_easy_pause(request->easy, CURLPAUSE_CONT);
+    }
+    if (!failure) {
+        failure = Pump(request, [request] {
+            return request->targetFilled == request->targetSpace || request->paused;
+        });
+    }
+    if (!failure && request->done && request->result != CURLE_OK) failure = ErrorFromCurl(request, request->result);
+    DWORD filled = (DWORD)request->targetFilled;
+    request->target = nullptr;
+    request->targetSpace = request->targetFilled = 0;
+    if (failure && filled == 0) {
+        SetLastError(failure);
+        return FALSE;
+    }
+    // Bytes that arrived before a failure are delivered; the failure comes with the next read.
+    *bytesRead = filled;
+    return TRUE;
+}
+
+BOOL WINAPI InternetCloseHandle(HINTERNET handle)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetCloseHandle", nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    std::unique_lock<std::mutex> hold(handleLock);
+    if (requests.erase(handle)) {
+        hold.unlock();
+        FreeRequest((Request *)handle);
+        return TRUE;
+    }
+    if (sessions.erase(handle)) {
+        hold.unlock();
+        delete (Session *)handle;
+        return TRUE;
+    }
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
+{
+    ReadTimeoutEnvironment();
+    if (connectMs) connectTimeoutMs = connectMs;
+    if (receiveMs) receiveTimeoutMs = receiveMs;
+}

@@ -1,0 +1,149 @@
+#include "download_harness.h"
+
+#include <Larkspan.h>
+
+#include "debugwatch.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+
+#ifdef _WIN32
+static unsigned long CurrentProcessId() { return GetCurrentProcessId(); }
+#else
+#include <unistd.h>
+static unsigned long CurrentProcessId() { return (unsigned long)getpid(); }
+#endif
+
+namespace {
+
+thread_local std::vector<std::string> *threadLines;
+thread_local unsigned threadMessages;
+thread_local bool threadParametersZero;
+
+void OnDebugString(void *, const char *text)
+{
+    if (threadLines) threadLines->push_back(text);
+}
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == LARKSPAN_PROGRESS_MESSAGE) {
+        threadMessages++;
+        if (wParam != 0 || lParam != 0) threadParametersZero = false;
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+const char kProbeClass[] = "LarkspanTestProbe";
+
+void Prepare()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = ProbeWindowProc;
+        windowClass.hInstance = GetModuleHandleA(NULL);
+        windowClass.lpszClassName = kProbeClass;
+        RegisterClassA(&windowClass);
+        DebugWatchStart(OnDebugString, nullptr);
+    });
+}
+
+}  // namespace
+
+Download RunDownloadRaw(const char *url, const char *path, bool withWindow)
+{
+    Prepare();
+    Download download;
+    threadLines = &download.lines;
+    threadMessages = 0;
+    threadParametersZero = true;
+    HWND window = NULL;
+    if (withWindow)
+        window = CreateWindowExA(0, kProbeClass, "probe", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
+                                 GetModuleHandleA(NULL), NULL);
+    download.result = Larkspan((char *)url, (char *)path, window, NULL);
+    download.messages = threadMessages;
+    download.messageParametersZero = threadParametersZero;
+    if (window) DestroyWindow(window);
+    threadLines = nullptr;
+    return download;
+}
+
+Download RunDownload(const std::string &url, const std::string &path, bool withWindow)
+{
+    return RunDownloadRaw(url.c_str(), path.c_str(), withWindow);
+}
+
+std::vector<unsigned long long> ProgressFigures(const Download &download)
+{
+    const std::string head = "Downloading file.\nDownloaded ";
+    std::vector<unsigned long long> figures;
+    for (const std::string &line : download.lines)
+        if (line.compare(0, head.size(), head) == 0) figures.push_back(std::stoull(line.substr(head.size())));
+    return figures;
+}
+
+std::vector<std::string> ErrorLines(const Download &download)
+{
+    std::vector<std::string> errors;
+    for (const std::string &line : download.lines)
+        if (line.compare(0, 17, "Downloading file.") != 0) errors.push_back(line);
+    return errors;
+}
+
+bool FileExists(const std::string &path)
+{
+    std::error_code error;
+    return std::filesystem::exists(path, error);
+}
+
+std::string ReadWholeFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void WriteWholeFile(const std::string &path, const std::string &content)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(content.data(), (std::streamsize)content.size());
+}
+
+Scratch::Scratch(const std::string &name)
+{
+    std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                   ("larkspan-tests-" + std::to_string(CurrentProcessId())) / name;
+    std::error_code error;
+    std::filesystem::remove_all(folder, error);
+    std::filesystem::create_directories(folder);
+    folder_ = folder.string();
+}
+
+Scratch::~Scratch()
+{
+    std::error_code error;
+    std::filesystem::remove_all(folder_, error);
+    std::filesystem::remove(std::filesystem::path(folder_).parent_path(), error);  // only once empty
+}
+
+std::string Scratch::Path(const std::string &file) const
+{
+    return (std::filesystem::path(folder_) / file).string();
+}
+
+std::string PatternBody(size_t size, unsigned seed)
+{
+    std::string body(size, '\0');
+    unsigned state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; i++) {
+        state = state * 1103515245u + 12345u;
+        body[i] = (char)(i % 7 == 0 ? "\r\n\x1a\0\n\r\xff"[i / 7 % 7] : (state >> 16) & 0xff);
+    }
+    return body;
+}
