@@ -42,8 +42,20 @@ bool LooksLikeHtml(const char *block, DWORD length)
     return false;
 }
 
-// The headers are read in full, as a check that the response is HTTP; their
-// content is not needed.
+// A real HTTP response has a status line and at least one header field.
+// WinINet takes anything else for HTTP/0.9 and makes up "HTTP/1.0 200 OK"
+// with no field for it: that is garbage, not a body to store.
+bool LooksLikeHttp(const char *headers, DWORD size)
+{
+    if (size < 5 || memcmp(headers, "HTTP/", 5) != 0) return false;
+    const char *lineEnd = (const char *)memchr(headers, '\n', size);
+    if (!lineEnd) return false;
+    DWORD rest = size - (DWORD)(lineEnd + 1 - headers);
+    return rest > 2 && lineEnd[1] != '\r' && lineEnd[1] != '\n';
+}
+
+// The headers are read in full, as a check that the response is HTTP; the
+// rest of their content is not needed.
 bool ReadRawHeaders(HINTERNET request)
 {
     DWORD size = 0;
@@ -55,6 +67,10 @@ bool ReadRawHeaders(HINTERNET request)
         return false;
     }
     BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
+    if (read && !LooksLikeHttp(headers, size)) {
+        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        read = FALSE;
+    }
     if (!read) ReportFailure("HttpQueryInfo Error");
     free(headers);
     return read != FALSE;

@@ -48,6 +48,9 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  */
 WINPOSIX_API BOOL WinPosix_SetFaults(const char *specification);
 
+/* How many internet handles (sessions and requests) are open in the process. */
+WINPOSIX_API DWORD WinPosix_OpenInternetHandles(void);
+
 /* How many calls of `function` the layer has seen since the rules were last set. */
 WINPOSIX_API DWORD WinPosix_CallCount(const char *function);
 

@@ -57,6 +57,10 @@ struct Request {
     DWORD receiveTimeout = 0;
 };
 
+// No real response needs more header than this; a server that sends more is
+// refused rather than buffered.
+const size_t kMaxHeaderBlock = 256 * 1024;
+
 std::mutex handleLock;
 std::set<void *> sessions;
 std::set<void *> requests;
@@ -138,6 +142,10 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
     Touch(request);
     std::string line(data, length);
     if (line.compare(0, 5, "HTTP/") == 0) request->headers.clear();
+    if (request->headers.size() + length > kMaxHeaderBlock) {
+        request->failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        return 0;
+    }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     request->headers += line;
     request->headers += "\r\n";
@@ -184,9 +192,11 @@ DWORD ErrorFromCurl(Request *request, CURLcode code)
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
     case CURLE_UNSUPPORTED_PROTOCOL: {
-        long redirects = 0;
-        curl_easy_getinfo(request->easy, CURLINFO_REDIRECT_COUNT, &redirects);
-        return redirects ? ERROR_HTTP_REDIRECT_FAILED : ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        // A redirect to a scheme that is not allowed here.
+        std::string location;
+        if (!FindHeader(request->headers, "Location", &location)) return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        if (request->sawHttps && StartsWithNoCase(location.c_str(), "http:")) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
+        return ERROR_HTTP_REDIRECT_FAILED;
     }
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
@@ -331,6 +341,8 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    // Tests add their own authority; verification itself stays on.
+    if (const char *authorities = getenv("WINPOSIX_CA_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, authorities);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)connectTimeoutMs.load());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
@@ -502,6 +514,12 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle)
     }
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
+}
+
+DWORD WinPosix_OpenInternetHandles(void)
+{
+    std::lock_guard<std::mutex> hold(handleLock);
+    return (DWORD)(sessions.size() + requests.size());
 }
 
 void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""An HTTPS server on loopback for the tests, with a certificate it makes
+itself (so nobody trusts it unless told to).
+
+    tls_server.py FOLDER
+
+Writes FOLDER/cert.pem and FOLDER/key.pem, then FOLDER/port once it listens.
+GET /redirect?to=URL answers 302 to URL; any other path answers 200 with
+the body "secure body\\n". Ends when killed, or by itself after 120 s.
+"""
+import http.server
+import os
+import ssl
+import subprocess
+import sys
+import threading
+import urllib.parse
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    def do_GET(self):
+        url = urllib.parse.urlparse(self.path)
+        if url.path == "/redirect":
+            target = urllib.parse.parse_qs(url.query)["to"][0]
+            self.send_response(302)
+            self.send_header("Location", target)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        body = b"secure body\n"
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def log_message(self, *args):
+        pass
+
+
+def main(folder):
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
+                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(cert, key)
+    server.socket = context.wrap_socket(server.socket, server_side=True)
+    with open(os.path.join(folder, "port.new"), "w") as f:
+        f.write(str(server.server_address[1]))
+    os.rename(os.path.join(folder, "port.new"), os.path.join(folder, "port"))
+    threading.Timer(120, server.shutdown).start()
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main(sys.argv[1])
