@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <filesystem>
+
 namespace {
 
 class InjectedFault : public ::testing::Test {
@@ -96,6 +99,99 @@ TEST_F(InjectedFault, NoMemoryForABufferIsAFailure)
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
         EXPECT_EQ((std::vector<std::string>{"malloc Error: 8"}), ErrorLines(download));
     }
+}
+
+}  // namespace
+
+namespace {
+
+size_t OpenDescriptors()
+{
+    size_t count = 0;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator("/proc/self/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error))
+        count++;
+    return count;
+}
+
+// The test server shares this process: its side of a connection may take a
+// moment to close after the client's.
+bool DescriptorsReturnTo(size_t expected)
+{
+    for (int wait = 0; wait < 200; wait++) {
+        if (OpenDescriptors() <= expected) return true;
+        PauseMs(10);
+    }
+    return false;
+}
+
+struct Step {
+    const char *function;
+    const char *label;
+};
+
+// Every platform call a download makes fails in turn, one per download. Each
+// must end in the result and debugger line that call's failure earns, with
+// every handle and file closed.
+TEST(FaultWalk, EveryPlatformCallOfADownloadFailsInTurn)
+{
+    const Step steps[] = {
+        {"InternetOpenA", "InternetOpen Error"},
+        {"InternetOpenUrlA", "InternetOpenUrl Error"},
+        {"HttpQueryInfoA", "HttpQueryInfo Error"},
+        {"InternetReadFile", "InternetReadFile Error"},
+        {"InternetCloseHandle", "CloseHandle Error"},
+        {"fopen", "fopen Error"},
+        {"fwrite", "fwrite Error"},
+        {"fclose", "fclose Error"},
+        {"malloc", "malloc Error"},
+    };
+    TestHttpServer server;
+    Scratch scratch("FaultWalk");
+    std::string body = PatternBody(70000, 12), target = scratch.Path("walk.bin");
+    server.Route("/walk", Respond(200, body));
+
+    ASSERT_TRUE(WinPosix_SetFaults(""));
+    ASSERT_EQ(LARKSPAN_OK, RunDownload(server.Url("/walk"), target).result);
+    std::vector<DWORD> callCounts;
+    for (const Step &step : steps) callCounts.push_back(WinPosix_CallCount(step.function));
+    size_t descriptors = OpenDescriptors();
+    unsigned walked = 0;
+    for (size_t index = 0; index < sizeof steps / sizeof steps[0]; index++) {
+        const Step &step = steps[index];
+        DWORD calls = callCounts[index];
+        EXPECT_GT(calls, 0u) << step.function;
+        for (DWORD n = 1; n <= calls; n++) {
+            std::string rule = std::string(step.function) + "@" + std::to_string(n) + "=31";
+            SCOPED_TRACE(rule);
+            std::remove(target.c_str());
+            ASSERT_TRUE(WinPosix_SetFaults(rule.c_str()));
+            Download download = RunDownload(server.Url("/walk"), target);
+            WinPosix_SetFaults(nullptr);
+            walked++;
+
+            bool closing = std::string(step.function) == "InternetCloseHandle";
+            // The last header query asks for the announced length, which a
+            // download can do without.
+            bool optional = std::string(step.function) == "HttpQueryInfoA" && n == calls;
+            std::vector<std::string> errors = ErrorLines(download);
+            if (optional) {
+                EXPECT_EQ(LARKSPAN_OK, download.result);
+                EXPECT_TRUE(errors.empty());
+            } else {
+                EXPECT_EQ(closing ? LARKSPAN_OK : LARKSPAN_FAILED, download.result);
+                ASSERT_EQ(1u, errors.size());
+                EXPECT_EQ(0u, errors[0].find(std::string(step.label) + ": ")) << errors[0];
+            }
+            if (download.result == LARKSPAN_OK) {
+                EXPECT_TRUE(ReadWholeFile(target) == body);
+            }
+            EXPECT_EQ(0u, WinPosix_OpenInternetHandles()) << "an internet handle was left open";
+            EXPECT_TRUE(DescriptorsReturnTo(descriptors)) << "a file or socket was left open";
+        }
+    }
+    EXPECT_GE(walked, 15u);
 }
 
 }  // namespace

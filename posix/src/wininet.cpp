@@ -494,26 +494,28 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
     return TRUE;
 }
 
+// An injected failure still releases the handle, as a failed fclose releases
+// its stream: a caller has nothing better to do with it than close it again.
 BOOL WINAPI InternetCloseHandle(HINTERNET handle)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetCloseHandle", nullptr, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    DWORD injected = 0;
+    bool fail = WinPosixFaultHit("InternetCloseHandle", nullptr, &injected);
     std::unique_lock<std::mutex> hold(handleLock);
     if (requests.erase(handle)) {
         hold.unlock();
         FreeRequest((Request *)handle);
-        return TRUE;
-    }
-    if (sessions.erase(handle)) {
+    } else if (sessions.erase(handle)) {
         hold.unlock();
         delete (Session *)handle;
-        return TRUE;
+    } else {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
     }
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    if (fail) {
+        SetLastError(injected);
+        return FALSE;
+    }
+    return TRUE;
 }
 
 DWORD WinPosix_OpenInternetHandles(void)

@@ -1,0 +1,91 @@
+// Every platform call an update makes fails in turn, one per run: whatever
+// fails, every installed name still holds a whole file, old or new, and the
+// new one is never lost.
+#include "download_harness.h"
+#include "process.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+const char *const kInstalled[5] = {"Larkspan.dll", "Glimmerock.dll", "Mapletide.dll", "wrenmarsh.dat", "Quillbrook.exe"};
+const char *const kWaiting[5] = {"Larkspan.tmp", "Glimmerock.tmp", "Mapletide.tmp", "wrenmarsh.tmp", "Quillbrook.tmp"};
+
+void Stage(const Scratch &install)
+{
+    for (int row = 0; row < 5; row++) {
+        WriteWholeFile(install.Path(kInstalled[row]), "old " + std::to_string(row));
+        WriteWholeFile(install.Path(kWaiting[row]), "new " + std::to_string(row));
+    }
+}
+
+void ExpectNothingLost(const Scratch &install)
+{
+    for (int row = 0; row < 5; row++) {
+        SCOPED_TRACE(kInstalled[row]);
+        std::string installed = install.Path(kInstalled[row]), waiting = install.Path(kWaiting[row]);
+        std::string backup = installed + ".bak";
+        std::string oldContent = "old " + std::to_string(row), newContent = "new " + std::to_string(row);
+        ASSERT_TRUE(FileExists(installed)) << "an installed name was left empty";
+        std::string content = ReadWholeFile(installed);
+        if (content == newContent) {
+            EXPECT_FALSE(FileExists(waiting));
+            if (FileExists(backup)) {
+                EXPECT_EQ(oldContent, ReadWholeFile(backup));
+            }
+        } else {
+            EXPECT_EQ(oldContent, content);
+            EXPECT_EQ(newContent, ReadWholeFile(waiting)) << "the new version was lost";
+            EXPECT_FALSE(FileExists(backup));
+        }
+    }
+}
+
+bool RunUpdaterWith(const Scratch &install, const std::string &faults)
+{
+    Process updater;
+    if (!StartProgram(&updater, BuiltProgram("Harrowfen"), {}, install.Folder(), {{"WINPOSIX_FAULTS", faults}}))
+        return false;
+    int exitCode = -1;
+    if (!WaitForProgram(updater, 60000, &exitCode)) {
+        KillProgram(updater);
+        return false;
+    }
+    return exitCode == 0;
+}
+
+TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
+{
+    // Upper bounds of the calls one update makes of each function.
+    const std::pair<const char *, int> functions[] = {
+        {"GetFileAttributesA", 15}, {"rename", 10}, {"remove", 5}, {"FindWindowW", 1}, {"ShellExecuteW", 1}};
+    for (const auto &function : functions) {
+        for (int n = 1; n <= function.second; n++) {
+            std::string rule = std::string(function.first) + "@" + std::to_string(n) + "=87";
+            SCOPED_TRACE(rule);
+            Scratch install("UpdaterFaultWalk." + rule);
+            Stage(install);
+            ASSERT_TRUE(RunUpdaterWith(install, rule));
+            ExpectNothingLost(install);
+        }
+    }
+}
+
+TEST(UpdaterFaultWalk, EveryMoveRefusedForAMomentStillCompletes)
+{
+    for (int n = 1; n <= 10; n++) {
+        std::string rule = "rename@" + std::to_string(n) + "=32";
+        SCOPED_TRACE(rule);
+        Scratch install("UpdaterFaultWalk.busy" + std::to_string(n));
+        Stage(install);
+        ASSERT_TRUE(RunUpdaterWith(install, rule));
+        for (int row = 0; row < 5; row++) {
+            EXPECT_EQ("new " + std::to_string(row), ReadWholeFile(install.Path(kInstalled[row])));
+            EXPECT_FALSE(FileExists(install.Path(kWaiting[row])));
+        }
+    }
+}
+
+}  // namespace
