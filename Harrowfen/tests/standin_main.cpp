@@ -5,11 +5,14 @@
 //
 //     standin-main READY_FILE WINDOW_MS [HELD_FILE HOLD_MS]
 //
-// READY_FILE is created once the window exists (and the file is held).
+// READY_FILE is created once the window exists (and the file is held), and
+// READY_FILE.closed once the window is gone.
 #include <windows.h>
 
 #include <stdio.h>
 #include <stdlib.h>
+
+#include <string>
 
 namespace {
 
@@ -59,6 +62,8 @@ int main(int argc, char **argv)
 
     Wait((DWORD)atoi(argv[2]));
     DestroyWindow(window);
+    std::string closed = std::string(argv[1]) + ".closed";
+    if (FILE *marker = fopen(closed.c_str(), "w")) fclose(marker);
     if (argc == 5) Wait((DWORD)atoi(argv[4]));
 #ifdef _WIN32
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);

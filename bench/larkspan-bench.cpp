@@ -1,0 +1,89 @@
+// Drives the library for the benchmarks, with no window:
+//
+//     larkspan-bench single URL FILE [--watch]
+//                                         one download; --watch also follows
+//                                         the debugger output
+//     larkspan-bench many N URL FOLDER    N downloads at once, URL with "%d"
+//                                         for the thread's number, into FOLDER/N
+//
+// Prints wall and CPU seconds, peak memory, bytes stored and the result, and
+// for single --watch also the last KBytes figure of the debugger output.
+#include <Larkspan.h>
+
+#include "debugwatch.h"
+#include "measure.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+unsigned long long lastFigure;
+unsigned long long progressLines;
+
+void OnDebugString(void *, const char *text)
+{
+    const char *figure = strstr(text, "Downloaded ");
+    if (figure) {
+        lastFigure = strtoull(figure + strlen("Downloaded "), NULL, 10);
+        progressLines++;
+    }
+}
+
+unsigned long long FileSize(const std::string &path)
+{
+    FILE *file = fopen(path.c_str(), "rb");
+    if (!file) return 0;
+    fseeko(file, 0, SEEK_END);
+    unsigned long long size = (unsigned long long)ftello(file);
+    fclose(file);
+    return size;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if ((argc == 4 || argc == 5) && strcmp(argv[1], "single") == 0) {
+        if (argc == 5 && strcmp(argv[4], "--watch") == 0) DebugWatchStart(OnDebugString, NULL);
+        double wall = WallClock(), cpu = CpuClock();
+        int result = Larkspan(argv[2], argv[3], NULL, NULL);
+        wall = WallClock() - wall;
+        cpu = CpuClock() - cpu;
+        PrintMeasure("single", wall, cpu, FileSize(argv[3]), result);
+        printf("last_kbytes=%llu progress_lines=%llu\n", lastFigure, progressLines);
+        return result;
+    }
+    if (argc == 5 && strcmp(argv[1], "many") == 0) {
+        int count = atoi(argv[2]);
+        std::vector<int> results(count);
+        std::vector<std::string> paths(count);
+        std::vector<std::thread> threads;
+        double wall = WallClock(), cpu = CpuClock();
+        for (int i = 0; i < count; i++) {
+            char url[1024];
+            snprintf(url, sizeof url, argv[3], i);
+            paths[i] = std::string(argv[4]) + "/" + std::to_string(i);
+            threads.emplace_back([&results, &paths, i, url = std::string(url)] {
+                results[i] = Larkspan((char *)url.c_str(), (char *)paths[i].c_str(), NULL, NULL);
+            });
+        }
+        for (std::thread &thread : threads) thread.join();
+        wall = WallClock() - wall;
+        cpu = CpuClock() - cpu;
+        unsigned long long bytes = 0;
+        int worst = 0;
+        for (int i = 0; i < count; i++) {
+            bytes += FileSize(paths[i]);
+            if (results[i] != 0) worst = results[i];
+        }
+        PrintMeasure("many", wall, cpu, bytes, worst);
+        return worst;
+    }
+    fprintf(stderr, "usage: larkspan-bench single URL FILE [--watch] | many N URL-WITH-%%d FOLDER\n");
+    return 2;
+}
