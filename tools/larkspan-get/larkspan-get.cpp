@@ -47,7 +47,8 @@ void Usage(FILE *out)
             "  %d    wrong arguments, %d  the library could not be loaded\n"
             "\n"
             "  --debug   print the library's debugger output as it comes\n"
-            "  --help    show this text\n",
+            "  --help    show this text\n"
+            "  --version show the version\n",
             kExitUsage, kExitNoLibrary);
 }
 
@@ -191,6 +192,9 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
             Usage(stdout);
+            return 0;
+        } else if (strcmp(argv[i], "--version") == 0) {
+            printf("larkspan-get %s\n", LARKSPAN_VERSION);
             return 0;
         } else if (strcmp(argv[i], "--debug") == 0) {
             progress.debug = true;

@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Installs the native build into a scratch prefix and builds two programs of
+somebody else's against it, once with find_package(Larkspan) and once with
+pkg-config, then has each download from a loopback server.
+
+    check_install.py BUILD_DIR SOURCE_DIR
+"""
+import filecmp
+import os
+import subprocess
+import sys
+import tempfile
+
+import loopback
+
+
+def main(build, source):
+    with tempfile.TemporaryDirectory() as scratch:
+        prefix = os.path.join(scratch, "prefix")
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+
+        consumer = os.path.join(scratch, "consumer")
+        subprocess.run(["cmake", "-S", os.path.join(source, "tests", "consumer"), "-B", consumer,
+                        f"-DCMAKE_PREFIX_PATH={prefix}"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", consumer], check=True, stdout=subprocess.DEVNULL)
+
+        flags = subprocess.run(["pkg-config", "--cflags", "--libs", "larkspan"], check=True, capture_output=True, text=True,
+                               env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"))).stdout.split()
+        with_pkg_config = os.path.join(scratch, "with-pkg-config")
+        subprocess.run(["cc", "-o", with_pkg_config, os.path.join(source, "examples", "download_with_progress.c"), *flags],
+                       check=True)
+
+        site = os.path.join(scratch, "site")
+        os.makedirs(site)
+        expected = loopback.payload(site)
+        base, server = loopback.serve(site)
+        try:
+            for program in (os.path.join(consumer, "consumer-c"), os.path.join(consumer, "consumer-cxx"), with_pkg_config,
+                            os.path.join(prefix, "bin", "larkspan-get")):
+                out = os.path.join(scratch, "out.bin")
+                result = subprocess.run([program, f"{base}/payload.bin", out], stdout=subprocess.DEVNULL,
+                                        stderr=subprocess.DEVNULL).returncode
+                if result != 0 or not filecmp.cmp(out, expected, shallow=False):
+                    sys.exit(f"{program}: result {result}, or the stored file differs")
+                os.remove(out)
+        finally:
+            server.shutdown()
+    print("installed tree: find_package, pkg-config and larkspan-get all download right")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:3])
