@@ -67,7 +67,24 @@ TEST_F(HostileServer, SlowDripStillArrivesWhole)
     EXPECT_TRUE(ReadWholeFile(target) == body);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+
+// CTest runs the HTTPS server around the Windows suite (a Windows program
+// can't start it) and names its folder, where it writes its port.
+TEST_F(HostileServer, CertificateNobodyTrustsFails)
+{
+    const char *folder = getenv("LARKSPAN_TLS_SERVER");
+    if (!folder) GTEST_SKIP() << "no HTTPS server (run through CTest)";
+    std::string port = ReadWholeFile(std::string(folder) + "\\port");
+    ASSERT_FALSE(port.empty());
+    Download download = RunDownload("https://127.0.0.1:" + port + "/file", target);
+    EXPECT_EQ(LARKSPAN_FAILED, download.result);
+    ASSERT_EQ(1u, download.lines.size());
+    EXPECT_EQ(0u, download.lines[0].find("InternetOpenUrl Error: ")) << download.lines[0];
+    EXPECT_FALSE(FileExists(target));
+}
+
+#else
 
 // The layer's time-outs, shortened for these cases (Wine's WinINet keeps
 // its own, of tens of seconds).

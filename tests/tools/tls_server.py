@@ -2,7 +2,9 @@
 """An HTTPS server on loopback for the tests, with a certificate it makes
 itself (so nobody trusts it unless told to).
 
-    tls_server.py FOLDER
+    tls_server.py FOLDER               serve until killed (or 120 s)
+    tls_server.py --start FOLDER       the same in the background; returns once it listens
+    tls_server.py --stop FOLDER        ends a server started with --start
 
 Writes FOLDER/cert.pem and FOLDER/key.pem, then FOLDER/port once it listens.
 GET /redirect?to=URL answers 302 to URL; any other path answers 200 with
@@ -10,10 +12,12 @@ the body "secure body\\n". Ends when killed, or by itself after 120 s.
 """
 import http.server
 import os
+import signal
 import ssl
 import subprocess
 import sys
 import threading
+import time
 import urllib.parse
 
 
@@ -53,5 +57,39 @@ def main(folder):
     server.serve_forever()
 
 
+def start(folder):
+    os.makedirs(folder, exist_ok=True)
+    for stale in ("port", "pid"):
+        if os.path.exists(os.path.join(folder, stale)):
+            os.remove(os.path.join(folder, stale))
+    child = os.fork()
+    if child == 0:
+        os.setsid()
+        with open(os.path.join(folder, "pid"), "w") as f:
+            f.write(str(os.getpid()))
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for stream in (0, 1, 2):
+            os.dup2(devnull, stream)
+        main(folder)
+        os._exit(0)
+    for _ in range(1000):
+        if os.path.exists(os.path.join(folder, "port")):
+            return
+        time.sleep(0.01)
+    sys.exit("the HTTPS server did not start")
+
+
+def stop(folder):
+    try:
+        os.kill(int(open(os.path.join(folder, "pid")).read()), signal.SIGTERM)
+    except (OSError, ValueError):
+        pass
+
+
 if __name__ == "__main__":
-    main(sys.argv[1])
+    if sys.argv[1] == "--start":
+        start(sys.argv[2])
+    elif sys.argv[1] == "--stop":
+        stop(sys.argv[2])
+    else:
+        main(sys.argv[1])
