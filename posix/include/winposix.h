@@ -40,13 +40,13 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  * means from N on). Rules are separated by commas. They come from the
  * environment variable WINPOSIX_FAULTS when the layer loads, or from
  * WinPosix_SetFaults, which replaces every rule and restarts the counts
- * (null or "" clears them). Returns FALSE for a malformed specification.
+ * (null or "" clears them). Returns FALSE for malformed rules.
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetReadFile,
  * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA.
  */
-WINPOSIX_API BOOL WinPosix_SetFaults(const char *specification);
+WINPOSIX_API BOOL WinPosix_SetFaults(const char *rules);
 
 /* How many internet handles (sessions and requests) are open in the process. */
 WINPOSIX_API DWORD WinPosix_OpenInternetHandles(void);

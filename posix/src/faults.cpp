@@ -68,10 +68,10 @@ bool ParseRule(const std::string &text, FaultRule *rule)
     return ParseNumber(text.substr(equals + 1), &rule->error);
 }
 
-bool SetRulesLocked(const char *specification)
+bool SetRulesLocked(const char *text)
 {
     std::vector<FaultRule> rules;
-    std::string all = specification ? specification : "";
+    std::string all = text ? text : "";
     size_t start = 0;
     while (start < all.size()) {
         size_t comma = all.find(',', start);
@@ -92,8 +92,8 @@ void LoadEnvironmentLocked()
 {
     if (loadedFromEnvironment) return;
     loadedFromEnvironment = true;
-    const char *specification = getenv("WINPOSIX_FAULTS");
-    if (specification && !SetRulesLocked(specification))
+    const char *rules = getenv("WINPOSIX_FAULTS");
+    if (rules && !SetRulesLocked(rules))
         fprintf(stderr, "winposix: ignoring malformed WINPOSIX_FAULTS\n");
 }
 
@@ -117,11 +117,11 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
     return hit;
 }
 
-BOOL WinPosix_SetFaults(const char *specification)
+BOOL WinPosix_SetFaults(const char *rules)
 {
     std::lock_guard<std::mutex> hold(faultLock);
     loadedFromEnvironment = true;
-    return SetRulesLocked(specification) ? TRUE : FALSE;
+    return SetRulesLocked(rules) ? TRUE : FALSE;
 }
 
 DWORD WinPosix_CallCount(const char *function)
