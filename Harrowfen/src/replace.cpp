@@ -82,7 +82,9 @@ void ReplaceRow(const ReplacementRow &row)
         backup = true;
     }
     if (!RenamePatiently(row.waiting, row.installed, rowStart)) {
-        if (backup) RenamePatiently(row.backup, row.installed, rowStart);
+        // Putting the old file back gets a patience of its own: the row's may
+        // be spent, and an empty installed name is the one outcome to avoid.
+        if (backup) RenamePatiently(row.backup, row.installed, GetTickCount());
         return;
     }
     // The new file stands; the old one may still be held, in which case the
