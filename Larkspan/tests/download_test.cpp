@@ -103,6 +103,15 @@ TEST_F(DownloadTest, EveryByteValueSurvivesWithoutTranslation)
     EXPECT_TRUE(ReadWholeFile(target) == body);
 }
 
+TEST_F(DownloadTest, EncodedBodyIsStoredAsSent)
+{
+    // Not a valid gzip stream: a client that decoded would fail or change it.
+    std::string body = std::string("\x1f\x8b\x08\x00", 4) + PatternBody(5000, 17);
+    server.Route("/encoded", Respond(200, body, "Content-Encoding: gzip\r\n"));
+    EXPECT_EQ(LARKSPAN_OK, RunDownload(server.Url("/encoded"), target).result);
+    EXPECT_TRUE(ReadWholeFile(target) == body);
+}
+
 TEST_F(DownloadTest, RequestNamesTheAgentAndExistingFileIsReplaced)
 {
     WriteWholeFile(target, std::string(100000, 'x'));
