@@ -60,9 +60,9 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR)
     return (HMODULE)&module;
 }
 
-HMODULE WINAPI GetModuleHandleA(LPCSTR name)
+HMODULE WINAPI GetModuleHandleA(LPCSTR)
 {
-    return GetModuleHandleW(name ? L"" : nullptr);
+    return GetModuleHandleW(nullptr);
 }
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
