@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -24,7 +25,7 @@ struct FaultRule {
 
 std::mutex faultLock;
 std::vector<FaultRule> faultRules;
-std::map<std::string, DWORD> callCounts;
+std::map<std::string, DWORD, std::less<>> callCounts;  // found without building a string
 bool loadedFromEnvironment;
 
 bool EndsWith(const char *text, const std::string &tail)
@@ -103,7 +104,9 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
 {
     std::lock_guard<std::mutex> hold(faultLock);
     LoadEnvironmentLocked();
-    callCounts[function]++;
+    auto counted = callCounts.find(function);
+    if (counted == callCounts.end()) counted = callCounts.emplace(function, 0).first;
+    counted->second++;
     bool hit = false;
     for (FaultRule &rule : faultRules) {
         if (rule.function != function) continue;
@@ -127,7 +130,7 @@ BOOL WinPosix_SetFaults(const char *rules)
 DWORD WinPosix_CallCount(const char *function)
 {
     std::lock_guard<std::mutex> hold(faultLock);
-    auto found = callCounts.find(function ? function : "");
+    auto found = callCounts.find(std::string_view(function ? function : ""));
     return found == callCounts.end() ? 0 : found->second;
 }
 
