@@ -87,11 +87,14 @@ typedef struct HMENU__ *HMENU;
 #define ERROR_CLASS_DOES_NOT_EXIST 1411
 #define ERROR_INVALID_WINDOW_HANDLE 1400
 #define ERROR_CANNOT_FIND_WND_CLASS 1407
+#define ERROR_WINDOW_OF_OTHER_THREAD 1408
+#define ERROR_INVALID_THREAD_ID 1444
 
 /* kernel32 */
 WINPOSIX_API DWORD WINAPI GetLastError(void);
 WINPOSIX_API void WINAPI SetLastError(DWORD code);
 WINPOSIX_API void WINAPI Sleep(DWORD milliseconds);
+WINPOSIX_API DWORD WINAPI GetCurrentThreadId(void);
 WINPOSIX_API DWORD WINAPI GetTickCount(void);
 WINPOSIX_API ULONGLONG WINAPI GetTickCount64(void);
 WINPOSIX_API void WINAPI OutputDebugStringA(LPCSTR text);
@@ -104,7 +107,8 @@ WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 #define FILE_ATTRIBUTE_NORMAL 0x80
 WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path);
 
-/* user32: windows of this process, and top-level windows on the X display */
+/* user32: windows of this process and their threads' message queues, and
+   top-level windows on the X display */
 typedef LRESULT(CALLBACK *WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 
 typedef struct tagWNDCLASSA {
@@ -139,6 +143,30 @@ typedef struct tagWNDCLASSW {
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_USER 0x0400
+#define WM_APP 0x8000
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT;
+
+typedef struct tagMSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+} MSG, *LPMSG;
+
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define PM_NOYIELD 0x0002
+
+/* GetQueueStatus: what waits in the calling thread's queue. */
+#define QS_POSTMESSAGE 0x0008
+#define QS_SENDMESSAGE 0x0040
+#define QS_ALLPOSTMESSAGE 0x0100
 
 #define WS_OVERLAPPED 0x00000000L
 #define WS_POPUP 0x80000000L
@@ -166,6 +194,20 @@ WINPOSIX_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wPa
 WINPOSIX_API LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 WINPOSIX_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 WINPOSIX_API LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
+WINPOSIX_API void WINAPI PostQuitMessage(int exitCode);
+WINPOSIX_API BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
+WINPOSIX_API BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
+WINPOSIX_API BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+WINPOSIX_API BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
+WINPOSIX_API BOOL WINAPI TranslateMessage(const MSG *message);
+WINPOSIX_API LRESULT WINAPI DispatchMessageA(const MSG *message);
+WINPOSIX_API LRESULT WINAPI DispatchMessageW(const MSG *message);
+WINPOSIX_API DWORD WINAPI GetQueueStatus(UINT flags);
+WINPOSIX_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
 WINPOSIX_API HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
 WINPOSIX_API HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName);
 WINPOSIX_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));

@@ -1,6 +1,7 @@
 /*
  * What the POSIX layer offers beyond Win32: a way to watch the debugger
- * output, the internet time-outs, and fault injection for tests.
+ * output, a descriptor for serving a thread's message queue from another
+ * event loop, the internet time-outs, and fault injection for tests.
  */
 #ifndef WINPOSIX_WINPOSIX_H
 #define WINPOSIX_WINPOSIX_H
@@ -20,6 +21,17 @@ extern "C" {
  */
 typedef void (*WinPosixDebugObserver)(void *context, const char *text);
 WINPOSIX_API void WinPosix_SetDebugObserver(WinPosixDebugObserver observer, void *context);
+
+/*
+ * Message queue descriptor, for a thread whose event loop is not a Win32 one
+ * (poll, epoll, GLib, Qt): it is readable exactly while messages wait in the
+ * calling thread's queue, sent from other threads or posted. When it is,
+ * call PeekMessage (with PM_REMOVE, dispatching what it returns) until it
+ * returns FALSE: that answers the sent messages too. The descriptor belongs
+ * to the thread's queue; do not read it or close it. Returns -1 if no
+ * descriptor could be made.
+ */
+WINPOSIX_API int WinPosix_MessageQueueFd(void);
 
 /*
  * Internet time-outs in milliseconds: connecting, and waiting for the next

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <mutex>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -34,6 +35,14 @@ DWORD WINAPI GetLastError(void)
 void WINAPI SetLastError(DWORD code)
 {
     lastError = code;
+}
+
+// The kernel's thread id: unique among the threads alive in the system, as
+// Windows' thread ids are, and reused once a thread has ended.
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    static thread_local DWORD id = (DWORD)gettid();
+    return id;
 }
 
 void WINAPI Sleep(DWORD milliseconds)

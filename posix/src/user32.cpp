@@ -1,20 +1,32 @@
-// user32: window classes and windows of this process, messages sent to them,
-// and top-level windows looked up on the user's X display.
+// user32: window classes and windows of this process, the message queues of
+// the threads that own them, and top-level windows looked up on the user's X
+// display.
 //
-// A window lives in the process's window table. When an X display can be
-// opened, CreateWindowEx also creates an unmapped X window whose WM_CLASS is
-// the window's class, so that FindWindow in another process sees it, as
-// FindWindow on Windows sees every top-level window of the desktop.
+// A window lives in the process's window table and belongs to the thread that
+// created it. Every thread that uses windows or messages has a queue: posted
+// messages wait in it until the thread retrieves them, and a message sent from
+// another thread waits in it until the thread, in GetMessage, PeekMessage or
+// a SendMessage of its own, runs the window procedure; the sender is held
+// until then. When an X display can be opened, CreateWindowEx also creates an
+// unmapped X window whose WM_CLASS is the window's class, so that FindWindow
+// in another process sees it, as FindWindow on Windows sees every top-level
+// window of the desktop.
 #include <windows.h>
+#include <winposix.h>
 
 #include "faults.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <condition_variable>
 #include <cstdarg>
 #include <cstring>
 #include <cwctype>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -25,15 +37,43 @@ struct WindowClass {
     WNDPROC procedure;
 };
 
+// A message sent from another thread, on the sender's stack while it waits.
+struct SentMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    LRESULT result;
+    bool done;                             // answered, or released
+    bool released;                         // the window or its thread went first
+    std::condition_variable *senderWakes;  // the sender's queue's
+};
+
+struct ThreadQueue {
+    DWORD threadId;
+    std::deque<SentMessage *> sent;  // oldest first; answered before any posted message
+    std::deque<MSG> posted;
+    bool quitPosted;
+    int quitCode;
+    std::condition_variable wakes;   // a message came, or one this thread sent was answered
+    int signal;                      // eventfd, readable while messages wait; -1 until asked for
+    bool signalled;
+};
+
 struct Window {
     std::wstring className;
     WNDPROC procedure;
     ::Window xWindow;
+    ThreadQueue *owner;
 };
 
+// One lock for windows, classes and queues: a message's way from one thread
+// to another touches all of them.
 std::mutex windowLock;
 std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
 std::map<HWND, Window> windows;
+std::map<DWORD, ThreadQueue *> queues;
+// Handles are never reused, so a handle kept after DestroyWindow names nothing.
 uintptr_t nextWindow = 0x10010;
 
 // One connection per process, opened on first need; none when there is no display.
@@ -48,6 +88,194 @@ Display *XDisplayLocked()
         if (name && *name) xDisplay = XOpenDisplay(nullptr);
     }
     return xDisplay;
+}
+
+// ---- message queues ----------------------------------------------------------
+
+// The calling thread's queue; the thread-end guard frees it and what hangs on
+// it when the thread ends.
+thread_local ThreadQueue *currentQueue;
+
+void EndThreadQueue();
+
+struct ThreadEndGuard {
+    bool armed = false;
+    ~ThreadEndGuard()
+    {
+        if (armed) EndThreadQueue();
+    }
+};
+thread_local ThreadEndGuard threadEnd;
+
+ThreadQueue *CurrentQueueLocked()
+{
+    if (!currentQueue) {
+        ThreadQueue *queue = new ThreadQueue;
+        queue->threadId = GetCurrentThreadId();
+        queue->quitPosted = false;
+        queue->quitCode = 0;
+        queue->signal = -1;
+        queue->signalled = false;
+        queues[queue->threadId] = queue;
+        currentQueue = queue;
+        threadEnd.armed = true;
+    }
+    return currentQueue;
+}
+
+// Keeps the queue's descriptor readable exactly while messages wait in it.
+void UpdateSignalLocked(ThreadQueue *queue)
+{
+    bool waiting = !queue->sent.empty() || !queue->posted.empty() || queue->quitPosted;
+    if (queue->signal < 0 || waiting == queue->signalled) return;
+    uint64_t count = 1;
+    ssize_t moved = waiting ? write(queue->signal, &count, sizeof count) : read(queue->signal, &count, sizeof count);
+    if (moved == (ssize_t)sizeof count) queue->signalled = waiting;
+}
+
+void WakeLocked(ThreadQueue *queue)
+{
+    UpdateSignalLocked(queue);
+    queue->wakes.notify_all();
+}
+
+// A sender waiting for a window that is gone gets 0, as on Windows.
+void ReleaseSenderLocked(SentMessage *sent)
+{
+    sent->result = 0;
+    sent->released = true;
+    sent->done = true;
+    sent->senderWakes->notify_all();
+}
+
+// Runs the procedure for the oldest message another thread sent to this one,
+// then lets the sender go on. False when none waits.
+bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
+{
+    if (queue->sent.empty()) return false;
+    SentMessage *sent = queue->sent.front();
+    queue->sent.pop_front();
+    UpdateSignalLocked(queue);
+    // Only this thread destroys its windows, and it does so while no procedure
+    // runs for them here, so the window found stays for the call.
+    auto found = windows.find(sent->window);
+    if (found == windows.end()) {
+        ReleaseSenderLocked(sent);
+        return true;
+    }
+    WNDPROC procedure = found->second.procedure;
+    hold.unlock();
+    LRESULT result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
+    hold.lock();
+    sent->result = result;
+    sent->done = true;
+    sent->senderWakes->notify_all();
+    return true;
+}
+
+// Removes a window from the table with what waits for it: posted messages are
+// dropped, and threads that sent it a message are released.
+void ForgetWindowLocked(std::map<HWND, Window>::iterator found)
+{
+    HWND window = found->first;
+    ThreadQueue *owner = found->second.owner;
+    if (found->second.xWindow && xDisplay) {
+        XDestroyWindow(xDisplay, found->second.xWindow);
+        XFlush(xDisplay);
+    }
+    windows.erase(found);
+    for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
+        posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
+    for (auto sent = owner->sent.begin(); sent != owner->sent.end();) {
+        if ((*sent)->window != window) {
+            ++sent;
+            continue;
+        }
+        ReleaseSenderLocked(*sent);
+        sent = owner->sent.erase(sent);
+    }
+    UpdateSignalLocked(owner);
+}
+
+// A thread that ends takes its windows with it; their procedures are not
+// called any more (the thread that would run them is gone).
+void EndThreadQueue()
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    ThreadQueue *queue = currentQueue;
+    if (!queue) return;
+    for (auto window = windows.begin(); window != windows.end();) {
+        auto next = std::next(window);
+        if (window->second.owner == queue) ForgetWindowLocked(window);
+        window = next;
+    }
+    for (SentMessage *sent : queue->sent) ReleaseSenderLocked(sent);
+    if (queue->signal >= 0) close(queue->signal);
+    queues.erase(queue->threadId);
+    delete queue;
+    currentQueue = nullptr;
+}
+
+void PostLocked(ThreadQueue *queue, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    MSG posted = {};
+    posted.hwnd = window;
+    posted.message = message;
+    posted.wParam = wParam;
+    posted.lParam = lParam;
+    posted.time = GetTickCount();
+    queue->posted.push_back(posted);
+    WakeLocked(queue);
+}
+
+// The filters of GetMessage and PeekMessage: no window means every message
+// of the thread, (HWND)-1 the thread's own (window-less) messages; a range
+// of 0..0 means every message, and a top of 0 means no top.
+bool MatchesFilter(const MSG &message, HWND window, UINT filterMin, UINT filterMax)
+{
+    if (window == (HWND)(intptr_t)-1) {
+        if (message.hwnd) return false;
+    } else if (window && message.hwnd != window) {
+        return false;
+    }
+    if (filterMax == 0) filterMax = ~0u;
+    return message.message >= filterMin && message.message <= filterMax;
+}
+
+bool FilterWindowValidLocked(HWND window)
+{
+    if (!window || window == (HWND)(intptr_t)-1 || windows.count(window)) return true;
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return false;
+}
+
+// What a retrieving call does: answers every message sent to this thread,
+// then takes the first posted message that passes the filter or, when none
+// does, the quit request, which passes every filter.
+bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG *message, HWND window,
+                    UINT filterMin, UINT filterMax, bool remove)
+{
+    while (AnswerOneSentLocked(hold, queue)) {
+    }
+    for (auto posted = queue->posted.begin(); posted != queue->posted.end(); ++posted) {
+        if (!MatchesFilter(*posted, window, filterMin, filterMax)) continue;
+        *message = *posted;
+        if (remove) {
+            queue->posted.erase(posted);
+            UpdateSignalLocked(queue);
+        }
+        return true;
+    }
+    if (!queue->quitPosted) return false;
+    *message = MSG();
+    message->message = WM_QUIT;
+    message->wParam = (WPARAM)queue->quitCode;
+    message->time = GetTickCount();
+    if (remove) {
+        queue->quitPosted = false;
+        UpdateSignalLocked(queue);
+    }
+    return true;
 }
 
 std::wstring Fold(const std::wstring &text)
@@ -135,7 +363,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
         procedure = found->second.procedure;
         window = (HWND)nextWindow;
         nextWindow += 4;
-        windows[window] = Window{className, procedure, CreateXWindowLocked(className, title)};
+        windows[window] = Window{className, procedure, CreateXWindowLocked(className, title), CurrentQueueLocked()};
     }
     // As on Windows, the procedure sees WM_CREATE before the caller gets the
     // handle, and -1 from it destroys the window.
@@ -234,6 +462,8 @@ HWND WINAPI CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD,
     return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", param);
 }
 
+// Only the thread that owns a window can destroy it, as on Windows; so no
+// other thread can take it away while its procedure runs for a message.
 BOOL WINAPI DestroyWindow(HWND window)
 {
     WNDPROC procedure;
@@ -244,18 +474,16 @@ BOOL WINAPI DestroyWindow(HWND window)
             SetLastError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
+        if (found->second.owner != CurrentQueueLocked()) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
         procedure = found->second.procedure;
     }
     procedure(window, WM_DESTROY, 0, 0);
     std::lock_guard<std::mutex> hold(windowLock);
     auto found = windows.find(window);
-    if (found != windows.end()) {
-        if (found->second.xWindow && xDisplay) {
-            XDestroyWindow(xDisplay, found->second.xWindow);
-            XFlush(xDisplay);
-        }
-        windows.erase(found);
-    }
+    if (found != windows.end()) ForgetWindowLocked(found);
     return TRUE;
 }
 
@@ -275,26 +503,201 @@ LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
     return 0;
 }
 
-// The window procedure runs on the sending thread, and the call returns when
-// it has: windows here have no message queue of their own.
+// To a window of the calling thread, the procedure is called directly. To a
+// window of another thread, the message waits in that thread's queue until
+// the thread retrieves messages, and the sender with it; meanwhile the sender
+// answers messages sent to itself, so that two threads sending to each other
+// go on.
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    WNDPROC procedure;
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found == windows.end()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        procedure = found->second.procedure;
+    std::unique_lock<std::mutex> hold(windowLock);
+    auto found = windows.find(window);
+    if (found == windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
     }
-    return procedure(window, message, wParam, lParam);
+    ThreadQueue *self = CurrentQueueLocked();
+    if (found->second.owner == self) {
+        WNDPROC procedure = found->second.procedure;
+        hold.unlock();
+        return procedure(window, message, wParam, lParam);
+    }
+    SentMessage sent = {window, message, wParam, lParam, 0, false, false, &self->wakes};
+    ThreadQueue *owner = found->second.owner;
+    owner->sent.push_back(&sent);
+    WakeLocked(owner);
+    while (!sent.done)
+        if (!AnswerOneSentLocked(hold, self)) self->wakes.wait(hold);
+    if (sent.released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return sent.result;
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     return SendMessageA(window, message, wParam, lParam);
+}
+
+// A null window posts to the calling thread itself, as PostThreadMessage.
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    if (!window) {
+        PostLocked(CurrentQueueLocked(), nullptr, message, wParam, lParam);
+        return TRUE;
+    }
+    auto found = windows.find(window);
+    if (found == windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    PostLocked(found->second.owner, window, message, wParam, lParam);
+    return TRUE;
+}
+
+BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return PostMessageA(window, message, wParam, lParam);
+}
+
+// A thread has a queue once it has used a window or a message function.
+BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    auto found = queues.find(threadId);
+    if (found == queues.end()) {
+        SetLastError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    PostLocked(found->second, nullptr, message, wParam, lParam);
+    return TRUE;
+}
+
+BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    return PostThreadMessageA(threadId, message, wParam, lParam);
+}
+
+// A request, not a message in line: WM_QUIT comes once no posted message is left.
+void WINAPI PostQuitMessage(int exitCode)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    ThreadQueue *queue = CurrentQueueLocked();
+    queue->quitPosted = true;
+    queue->quitCode = exitCode;
+    WakeLocked(queue);
+}
+
+// Waits for a posted message, answering sent ones meanwhile. FALSE for
+// WM_QUIT, -1 for a window filter that names no window.
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
+{
+    if (!message) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    std::unique_lock<std::mutex> hold(windowLock);
+    if (!FilterWindowValidLocked(window)) return -1;
+    ThreadQueue *queue = CurrentQueueLocked();
+    while (!RetrieveLocked(hold, queue, message, window, filterMin, filterMax, true)) queue->wakes.wait(hold);
+    return message->message != WM_QUIT;
+}
+
+BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
+{
+    return GetMessageA(message, window, filterMin, filterMax);
+}
+
+// Answers sent messages and returns at once: TRUE with a posted message (or
+// WM_QUIT), left in the queue unless PM_REMOVE is given.
+BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
+{
+    if (!message) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::unique_lock<std::mutex> hold(windowLock);
+    if (!FilterWindowValidLocked(window)) return FALSE;
+    return RetrieveLocked(hold, CurrentQueueLocked(), message, window, filterMin, filterMax,
+                          (removeFlags & PM_REMOVE) != 0);
+}
+
+BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
+{
+    return PeekMessageA(message, window, filterMin, filterMax, removeFlags);
+}
+
+// There is no keyboard input, so there is nothing to translate.
+BOOL WINAPI TranslateMessage(const MSG *)
+{
+    return FALSE;
+}
+
+// Calls the procedure of the message's window, which must be the calling
+// thread's; thread messages (no window) go to no procedure.
+LRESULT WINAPI DispatchMessageA(const MSG *message)
+{
+    if (!message) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    if (!message->hwnd) return 0;
+    WNDPROC procedure;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(message->hwnd);
+        if (found == windows.end()) {
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        if (found->second.owner != CurrentQueueLocked()) {
+            SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
+            return 0;
+        }
+        procedure = found->second.procedure;
+    }
+    return procedure(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG *message)
+{
+    return DispatchMessageA(message);
+}
+
+// The kinds of message waiting in the calling thread's queue, in the high
+// word; the low word (on Windows: what came since the last look) is the same.
+DWORD WINAPI GetQueueStatus(UINT flags)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    ThreadQueue *queue = CurrentQueueLocked();
+    DWORD waiting = 0;
+    if (!queue->sent.empty()) waiting |= QS_SENDMESSAGE;
+    if (!queue->posted.empty() || queue->quitPosted) waiting |= QS_POSTMESSAGE | QS_ALLPOSTMESSAGE;
+    waiting &= flags;
+    return (waiting << 16) | waiting;
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    auto found = windows.find(window);
+    if (found == windows.end()) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    if (processId) *processId = (DWORD)getpid();
+    return found->second.owner->threadId;
+}
+
+int WinPosix_MessageQueueFd(void)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    ThreadQueue *queue = CurrentQueueLocked();
+    if (queue->signal < 0) {
+        queue->signal = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        queue->signalled = false;
+        UpdateSignalLocked(queue);
+    }
+    return queue->signal;
 }
 
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
