@@ -56,6 +56,8 @@ typedef struct HMENU__ *HMENU;
 
 #define TRUE 1
 #define FALSE 0
+#define LOWORD(value) ((WORD)((uintptr_t)(value)&0xffff))
+#define HIWORD(value) ((WORD)(((uintptr_t)(value) >> 16) & 0xffff))
 #define MAX_PATH 260
 
 /* Error codes, as winerror.h numbers them. */
@@ -158,6 +160,37 @@ typedef struct tagMSG {
     DWORD time;
     POINT pt;
 } MSG, *LPMSG;
+
+/* What WM_CREATE's lParam points to. */
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA;
+
+typedef struct tagCREATESTRUCTW {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCWSTR lpszName;
+    LPCWSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTW;
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001

@@ -349,7 +349,7 @@ BOOL UnregisterClassCommon(const std::wstring &name)
     return xWindow;
 }
 
-HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, LPVOID param)
+HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, const void *createStruct)
 {
     WNDPROC procedure;
     HWND window;
@@ -365,9 +365,10 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
         nextWindow += 4;
         windows[window] = Window{className, procedure, CreateXWindowLocked(className, title), CurrentQueueLocked()};
     }
-    // As on Windows, the procedure sees WM_CREATE before the caller gets the
-    // handle, and -1 from it destroys the window.
-    if (procedure(window, WM_CREATE, 0, (LPARAM)param) == -1) {
+    // As on Windows, the procedure sees WM_CREATE (with the creation
+    // arguments) before the caller gets the handle, and -1 from it destroys
+    // the window.
+    if (procedure(window, WM_CREATE, 0, (LPARAM)createStruct) == -1) {
         DestroyWindow(window);
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -450,16 +451,20 @@ BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE)
     return UnregisterClassCommon(className ? className : L"");
 }
 
-HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR windowName, DWORD, int, int, int, int, HWND, HMENU,
-                            HINSTANCE, LPVOID param)
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    return CreateWindowCommon(Widen(className), Widen(windowName), param);
+    CREATESTRUCTA create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
+                            exStyle};
+    return CreateWindowCommon(Widen(className), Widen(windowName), &create);
 }
 
-HWND WINAPI CreateWindowExW(DWORD, LPCWSTR className, LPCWSTR windowName, DWORD, int, int, int, int, HWND, HMENU,
-                            HINSTANCE, LPVOID param)
+HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
-    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", param);
+    CREATESTRUCTW create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
+                            exStyle};
+    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", &create);
 }
 
 // Only the thread that owns a window can destroy it, as on Windows; so no

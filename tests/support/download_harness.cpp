@@ -6,7 +6,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <mutex>
+#include <string.h>
 #include <sstream>
 
 #ifdef _WIN32
@@ -19,12 +21,14 @@ static unsigned long CurrentProcessId() { return (unsigned long)getpid(); }
 namespace {
 
 thread_local std::vector<std::string> *threadLines;
+thread_local std::atomic<unsigned> *threadProgressLines;
 thread_local unsigned threadMessages;
 thread_local bool threadParametersZero;
 
 void OnDebugString(void *, const char *text)
 {
     if (threadLines) threadLines->push_back(text);
+    if (threadProgressLines && strncmp(text, "Downloading file.", 17) == 0) ++*threadProgressLines;
 }
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -38,6 +42,27 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 const char kProbeClass[] = "LarkspanTestProbe";
+const char kWorkerProbeClass[] = "LarkspanTestWorkerProbe";
+const UINT kWorkerDone = WM_APP + 1;
+
+// The window's download: given with WM_CREATE, looked up for every message.
+std::mutex workerWindowsLock;
+std::map<HWND, WorkerDownload *> workerWindows;
+
+LRESULT CALLBACK WorkerProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    WorkerDownload *download = nullptr;
+    {
+        std::lock_guard<std::mutex> hold(workerWindowsLock);
+        if (message == WM_CREATE)
+            workerWindows[window] = (WorkerDownload *)((CREATESTRUCTA *)lParam)->lpCreateParams;
+        auto found = workerWindows.find(window);
+        if (found != workerWindows.end()) download = found->second;
+        if (message == WM_DESTROY) workerWindows.erase(window);
+    }
+    if (download) download->OnMessage(message);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 void Prepare()
 {
@@ -47,6 +72,9 @@ void Prepare()
         windowClass.lpfnWndProc = ProbeWindowProc;
         windowClass.hInstance = GetModuleHandleA(NULL);
         windowClass.lpszClassName = kProbeClass;
+        RegisterClassA(&windowClass);
+        windowClass.lpfnWndProc = WorkerProbeWindowProc;
+        windowClass.lpszClassName = kWorkerProbeClass;
         RegisterClassA(&windowClass);
         DebugWatchStart(OnDebugString, nullptr);
     });
@@ -76,6 +104,72 @@ Download RunDownloadRaw(const char *url, const char *path, bool withWindow)
 Download RunDownload(const std::string &url, const std::string &path, bool withWindow)
 {
     return RunDownloadRaw(url.c_str(), path.c_str(), withWindow);
+}
+
+WorkerDownload::WorkerDownload(const std::string &url, const std::string &path)
+    : owner_(GetCurrentThreadId()), url_(url), path_(path)
+{
+    Prepare();
+    window_ = CreateWindowExA(0, kWorkerProbeClass, "worker probe", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
+                              GetModuleHandleA(NULL), this);
+    worker_ = std::thread([this] {
+        threadLines = &lines_;
+        threadProgressLines = &linesWritten_;
+        result_ = Larkspan(&url_[0], &path_[0], window_, NULL);
+        threadLines = nullptr;
+        threadProgressLines = nullptr;
+        // Fails once the window is gone; then nobody waits for it.
+        PostMessageA(window_, kWorkerDone, 0, 0);
+    });
+}
+
+WorkerDownload::~WorkerDownload()
+{
+    if (!finished_) Finish();
+    DestroyWindowNow();
+}
+
+void WorkerDownload::OnMessage(UINT message)
+{
+    if (message == LARKSPAN_PROGRESS_MESSAGE) {
+        handled_++;
+        if (GetCurrentThreadId() != owner_) offOwnerThread_ = true;
+    } else if (message == kWorkerDone) {
+        done_ = true;
+    }
+}
+
+void WorkerDownload::DestroyWindowNow()
+{
+    if (window_) DestroyWindow(window_);
+    window_ = NULL;
+}
+
+Download WorkerDownload::Finish()
+{
+    MSG message;
+    // A window that is gone (destroyed, or its thread ended) gets no message
+    // from the worker, so there is nothing to wait for.
+    while (window_ && IsWindow(window_) && !done_ && GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    worker_.join();
+    finished_ = true;
+    Download download;
+    download.result = result_;
+    download.messages = handled_;
+    download.lines = lines_;
+    return download;
+}
+
+bool WaitForSentMessage()
+{
+    for (int waited = 0; waited < 10000; waited += 5) {
+        if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) return true;
+        Sleep(5);
+    }
+    return false;
 }
 
 std::vector<unsigned long long> ProgressFigures(const Download &download)

@@ -4,7 +4,11 @@
 #ifndef TESTS_DOWNLOAD_HARNESS_H
 #define TESTS_DOWNLOAD_HARNESS_H
 
+#include <windows.h>
+
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct Download {
@@ -18,6 +22,49 @@ struct Download {
 Download RunDownload(const std::string &url, const std::string &path, bool withWindow = true);
 // The same with raw arguments, for the null cases.
 Download RunDownloadRaw(const char *url, const char *path, bool withWindow = true);
+
+// A download on a worker thread to a window of the calling thread (the
+// owner), as a windowed program runs it. The owner handles the window's
+// messages only inside Finish, so a test can hold the download by not
+// calling it. Several may share one owner thread.
+class WorkerDownload {
+public:
+    WorkerDownload(const std::string &url, const std::string &path);
+    ~WorkerDownload();  // finishes the download if the test did not
+    WorkerDownload(const WorkerDownload &) = delete;
+    WorkerDownload &operator=(const WorkerDownload &) = delete;
+
+    // Progress messages the window has handled, and whether every one ran on
+    // the owner thread.
+    unsigned Handled() const { return handled_; }
+    bool AllOnOwnerThread() const { return !offOwnerThread_; }
+    // Progress lines the worker has written to the debugger output so far.
+    unsigned LinesWritten() const { return linesWritten_; }
+    void DestroyWindowNow();
+    // Handles the owner thread's messages until the download has ended, and
+    // says what it did.
+    Download Finish();
+
+    // Called by the window procedure on whichever thread runs it.
+    void OnMessage(UINT message);
+
+private:
+    HWND window_ = NULL;
+    DWORD owner_;
+    std::string url_, path_;
+    std::thread worker_;
+    int result_ = -1;
+    std::vector<std::string> lines_;  // the worker's; read once it has ended
+    std::atomic<unsigned> handled_{0};
+    std::atomic<unsigned> linesWritten_{0};
+    std::atomic<bool> offOwnerThread_{false};
+    std::atomic<bool> done_{false};
+    bool finished_ = false;
+};
+
+// Waits until another thread's sent message waits in the calling thread's
+// queue; false if none comes within 10 s.
+bool WaitForSentMessage();
 
 // The KBytes figures of the progress lines, in order.
 std::vector<unsigned long long> ProgressFigures(const Download &download);
