@@ -1,20 +1,27 @@
 // larkspan-get: downloads a URL into a file with the Larkspan library, loaded
-// the way a windowed caller loads it, showing the progress that the library's
-// messages and debugger lines carry. Exits with the library's result code.
+// and called the way a windowed caller does it: the download runs on a worker
+// thread, and the main thread keeps a message loop for its window, which
+// draws the progress that the library's messages and debugger lines carry.
+// Exits with the library's result code, and says why a download failed.
 #include <Larkspan.h>
 
 #include "debugwatch.h"
+#include "failure_words.h"
 
 #include <stdio.h>
 #include <string.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <io.h>
 #else
 #include <dlfcn.h>
 #include <limits.h>
+#include <signal.h>
 #include <unistd.h>
 #endif
 
@@ -22,7 +29,10 @@ namespace {
 
 const int kExitUsage = 2;
 const int kExitNoLibrary = 3;
+// Posted by the worker to the window once the download has returned.
+const UINT kDownloadDone = WM_APP + 1;
 
+// Touched by the main thread only: the window's procedure runs there.
 struct Progress {
     bool terminal;
     bool debug;
@@ -31,24 +41,33 @@ struct Progress {
     ULONGLONG started;
     ULONGLONG lastDrawn;
     bool lineShown;
+    std::vector<std::string> failures;  // the library's lines that are not progress lines
 };
 
 Progress progress;
 
+// The debugger lines come on the downloading thread. They wait here until
+// the main thread takes them, at the next progress message or at the end:
+// every line comes before one of those, and only the main thread writes to
+// the terminal.
+std::mutex pendingLock;
+std::vector<std::string> pendingLines;
+
 void Usage(FILE *out)
 {
     fprintf(out,
-            "usage: larkspan-get [--debug] URL FILE\n"
+            "usage: larkspan-get [--debug] [--] URL FILE\n"
             "\n"
             "Downloads URL into FILE with the Larkspan library and exits with its result:\n"
             "  0    stored\n"
-            "  1    failed (run with --debug to see why)\n"
+            "  1    failed (the reason is printed)\n"
             "  100  stored, but the body looks like an HTML page\n"
             "  %d    wrong arguments, %d  the library could not be loaded\n"
             "\n"
             "  --debug   print the library's debugger output as it comes\n"
             "  --help    show this text\n"
-            "  --version show the version\n",
+            "  --version show the version\n"
+            "  --        end of options: what follows is URL and FILE even if it starts with -\n",
             kExitUsage, kExitNoLibrary);
 }
 
@@ -101,24 +120,46 @@ void DrawLine(bool force)
 
 void OnDebugString(void *, const char *text)
 {
-    const char *figure = strstr(text, "Downloaded ");
-    if (figure) progress.kilobytes = strtoull(figure + strlen("Downloaded "), NULL, 10);
-    if (!progress.debug) return;
-    ClearLine();
-    // One output line per line of the string, so multi-line strings stay readable.
-    for (const char *line = text; *line;) {
-        const char *end = strchr(line, '\n');
-        size_t length = end ? (size_t)(end - line) : strlen(line);
-        fprintf(stderr, "debug: %.*s\n", (int)length, line);
-        line += length + (end ? 1 : 0);
+    std::lock_guard<std::mutex> hold(pendingLock);
+    pendingLines.push_back(text);
+}
+
+// On the main thread: takes the lines the library has written so far.
+void TakeDebugLines()
+{
+    std::vector<std::string> lines;
+    {
+        std::lock_guard<std::mutex> hold(pendingLock);
+        lines.swap(pendingLines);
+    }
+    const char progressHead[] = "Downloading file.\nDownloaded ";
+    for (const std::string &text : lines) {
+        if (text.compare(0, strlen(progressHead), progressHead) == 0)
+            progress.kilobytes = strtoull(text.c_str() + strlen(progressHead), NULL, 10);
+        else
+            progress.failures.push_back(text);
+        if (!progress.debug) continue;
+        ClearLine();
+        // One output line per line of the string, so multi-line strings stay readable.
+        for (const char *line = text.c_str(); *line;) {
+            const char *end = strchr(line, '\n');
+            size_t length = end ? (size_t)(end - line) : strlen(line);
+            fprintf(stderr, "debug: %.*s\n", (int)length, line);
+            line += length + (end ? 1 : 0);
+        }
     }
 }
 
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == LARKSPAN_PROGRESS_MESSAGE) {
+        TakeDebugLines();
         progress.messages++;
         if (progress.terminal) DrawLine(false);
+        return 0;
+    }
+    if (message == kDownloadDone) {
+        PostQuitMessage(0);
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
@@ -184,21 +225,47 @@ const char *Meaning(int result)
     }
 }
 
+// The download on a worker thread, the window's messages handled on this one
+// until the worker says it is done.
+int DownloadOnWorker(LarkspanFunction larkspan, const char *url, const char *path, HWND window)
+{
+    int result = LARKSPAN_FAILED;
+    std::thread worker([&] {
+        result = larkspan((char *)url, (char *)path, window, NULL);
+        PostMessageA(window, kDownloadDone, 0, 0);
+    });
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+    worker.join();
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
+#ifndef _WIN32
+    // A reader of standard error that goes away (| head) must not end the
+    // download: writes to it fail quietly instead.
+    signal(SIGPIPE, SIG_IGN);
+#endif
     const char *url = NULL, *path = NULL;
+    bool options = true;
     for (int i = 1; i < argc; i++) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
+        if (options && strcmp(argv[i], "--") == 0) {
+            options = false;
+        } else if (options && (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0)) {
             Usage(stdout);
             return 0;
-        } else if (strcmp(argv[i], "--version") == 0) {
+        } else if (options && strcmp(argv[i], "--version") == 0) {
             printf("larkspan-get %s\n", LARKSPAN_VERSION);
             return 0;
-        } else if (strcmp(argv[i], "--debug") == 0) {
+        } else if (options && strcmp(argv[i], "--debug") == 0) {
             progress.debug = true;
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+        } else if (options && argv[i][0] == '-' && argv[i][1] != '\0') {
             fprintf(stderr, "larkspan-get: unknown option %s\n", argv[i]);
             Usage(stderr);
             return kExitUsage;
@@ -226,14 +293,17 @@ int main(int argc, char **argv)
                          (unsigned long)GetLastError());
 
     progress.started = GetTickCount64();
-    int result = larkspan((char *)url, (char *)path, window, NULL);
+    int result = window ? DownloadOnWorker(larkspan, url, path, window) : larkspan((char *)url, (char *)path, NULL, NULL);
     ULONGLONG elapsed = GetTickCount64() - progress.started;
+    TakeDebugLines();
 
     if (progress.terminal) {
         DrawLine(true);
         fputc('\n', stderr);
         progress.lineShown = false;
     }
+    for (const std::string &failure : progress.failures)
+        fprintf(stderr, "larkspan-get: %s\n", ExplainFailureLine(failure).c_str());
     fprintf(stderr, "larkspan-get: %d (%s): %lu blocks, about %s in %.2f s (%s)\n", result, Meaning(result),
             Blocks(), Amount(progress.kilobytes).c_str(), Seconds(elapsed), Rate(progress.kilobytes, elapsed).c_str());
     if (window) DestroyWindow(window);

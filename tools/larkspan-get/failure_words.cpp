@@ -1,0 +1,108 @@
+#include "failure_words.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+struct Meaning {
+    unsigned long code;
+    const char *words;
+};
+
+// WinINet's numbers, then the system's that the library's file and memory
+// steps report. The same numbers in both builds: the native layer reports
+// WinINet's and Windows' codes too.
+const Meaning kErrorWords[] = {
+    {12001, "no more internet handles"},
+    {12002, "timed out"},
+    {12004, "internal error of the internet functions"},
+    {12005, "the URL is not valid"},
+    {12006, "the URL's scheme is not one the library speaks (http or https)"},
+    {12007, "the server's name could not be resolved"},
+    {12017, "the operation was cancelled"},
+    {12029, "could not connect to the server"},
+    {12030, "the connection was aborted"},
+    {12031, "the connection was reset by the server"},
+    {12037, "the server's certificate has expired or is not yet valid"},
+    {12038, "the server's certificate is for another name"},
+    {12040, "a redirect from https to http was refused"},
+    {12044, "the server asks for a client certificate"},
+    {12045, "the server's certificate is not trusted"},
+    {12055, "the server's certificate has errors"},
+    {12057, "the server's certificate could not be checked for revocation"},
+    {12150, "a header the library needs is missing from the response"},
+    {12152, "the server's response is not valid HTTP"},
+    {12156, "too many redirects, or a redirect that could not be followed"},
+    {12157, "the secure connection could not be set up"},
+    {12169, "the server's certificate is not valid"},
+    {12170, "the server's certificate has been revoked"},
+    {12175, "the response's content could not be decoded"},
+    {2, "the file was not found"},
+    {3, "the folder does not exist"},
+    {5, "access denied"},
+    {6, "invalid handle"},
+    {8, "not enough memory"},
+    {29, "the device could not be written to"},
+    {32, "the file is in use by another program"},
+    {39, "the disk is full"},
+    {87, "a parameter is missing or not valid"},
+    {112, "the disk is full"},
+    {122, "a buffer was too small"},
+    {123, "the file name is not valid"},
+    {206, "the file name is too long"},
+};
+
+const char *ErrorWords(unsigned long code)
+{
+    for (const Meaning &meaning : kErrorWords)
+        if (meaning.code == code) return meaning.words;
+    return NULL;
+}
+
+const char *StatusWords(unsigned long status)
+{
+    switch (status) {
+    case 400: return "Bad Request";
+    case 401: return "Unauthorized: the server wants credentials";
+    case 403: return "Forbidden";
+    case 404: return "Not Found: there is no such file on the server";
+    case 405: return "Method Not Allowed";
+    case 407: return "Proxy Authentication Required";
+    case 408: return "Request Timeout";
+    case 410: return "Gone";
+    case 429: return "Too Many Requests";
+    case 500: return "Internal Server Error";
+    case 501: return "Not Implemented";
+    case 502: return "Bad Gateway";
+    case 503: return "Service Unavailable";
+    case 504: return "Gateway Timeout";
+    default: return NULL;
+    }
+}
+
+}  // namespace
+
+std::string ExplainFailureLine(const std::string &line)
+{
+    size_t separator = line.rfind(": ");
+    if (separator == std::string::npos) return line;
+    std::string label = line.substr(0, separator), figure = line.substr(separator + 2);
+    bool decimal = label == "HTTP Status Error";
+    const char *digits = decimal ? "0123456789" : "0123456789abcdef";
+    if (figure.empty() || figure.size() > 8 || figure.find_first_not_of(digits) != std::string::npos) return line;
+    unsigned long code = strtoul(figure.c_str(), NULL, decimal ? 10 : 16);
+    char words[256];
+    if (decimal) {
+        const char *status = StatusWords(code);
+        snprintf(words, sizeof words, " (the server answered %lu%s%s)", code, status ? " " : "", status ? status : "");
+    } else {
+        const char *meaning = ErrorWords(code);
+        if (meaning)
+            snprintf(words, sizeof words, " (%lu: %s)", code, meaning);
+        else
+            snprintf(words, sizeof words, " (error %lu)", code);
+    }
+    return line + words;
+}
