@@ -1,0 +1,60 @@
+#!/usr/bin/env python3
+"""larkspan-get as a user meets it: a file name that starts with '-' after
+'--', a reader of standard error that goes away mid-download, and failures
+that say why without --debug.
+
+    check_larkspan_get.py PROGRAM [RUNNER]
+"""
+import filecmp
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+
+import loopback
+
+
+def unused_port():
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        return probe.getsockname()[1]
+
+
+def main(program, runner=None):
+    command = ([runner] if runner else []) + [program]
+    problems = []
+    with tempfile.TemporaryDirectory() as scratch:
+        site = os.path.join(scratch, "site")
+        os.makedirs(site)
+        expected = loopback.payload(site)
+        base, server = loopback.serve(site)
+        try:
+            stored = subprocess.run(command + ["--", f"{base}/payload.bin", "-dash.bin"], cwd=scratch,
+                                    capture_output=True)
+            if stored.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "-dash.bin"), expected, shallow=False):
+                problems.append(f"-- then -dash.bin: result {stored.returncode}, or the file differs")
+
+            # As with `2>&1 | head -1`: the reader is gone before the first line.
+            reader, writer = os.pipe()
+            os.close(reader)
+            piped = subprocess.run(command + ["--debug", f"{base}/payload.bin", "piped.bin"], cwd=scratch,
+                                   stdout=subprocess.DEVNULL, stderr=writer)
+            os.close(writer)
+            if piped.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "piped.bin"), expected, shallow=False):
+                problems.append(f"stderr closed: result {piped.returncode}, or the file differs")
+
+            for url, words in [(f"{base}/missing.bin", "HTTP Status Error: 404 (the server answered 404 Not Found"),
+                               (f"http://127.0.0.1:{unused_port()}/x", "(12029: could not connect to the server)")]:
+                failed = subprocess.run(command + [url, "failed.bin"], cwd=scratch, capture_output=True, text=True)
+                if failed.returncode != 1 or words not in failed.stderr:
+                    problems.append(f"{url}: result {failed.returncode}, no '{words}' in:\n{failed.stderr}")
+        finally:
+            server.shutdown()
+    if problems:
+        sys.exit("\n".join(problems))
+    print("larkspan-get: '--', a closed stderr and failures in words all right")
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:3])
