@@ -112,14 +112,16 @@ WorkerDownload::WorkerDownload(const std::string &url, const std::string &path)
     Prepare();
     window_ = CreateWindowExA(0, kWorkerProbeClass, "worker probe", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
                               GetModuleHandleA(NULL), this);
-    worker_ = std::thread([this] {
+    // The worker keeps its own copy of the handle: the owner forgets its
+    // copy when it destroys the window.
+    worker_ = std::thread([this, window = window_] {
         threadLines = &lines_;
         threadProgressLines = &linesWritten_;
-        result_ = Larkspan(&url_[0], &path_[0], window_, NULL);
+        result_ = Larkspan(&url_[0], &path_[0], window, NULL);
         threadLines = nullptr;
         threadProgressLines = nullptr;
         // Fails once the window is gone; then nobody waits for it.
-        PostMessageA(window_, kWorkerDone, 0, 0);
+        PostMessageA(window, kWorkerDone, 0, 0);
     });
 }
 
