@@ -23,6 +23,10 @@ def unused_port():
 
 def main(program, runner=None):
     command = ([runner] if runner else []) + [program]
+    # The runner finds the build's Wine prefix from the current folder, which
+    # here is a scratch folder: name it (BUILD/bin/PROGRAM -> BUILD/wineprefix).
+    if runner and "WINEPREFIX" not in os.environ:
+        os.environ["WINEPREFIX"] = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(program))), "wineprefix")
     problems = []
     with tempfile.TemporaryDirectory() as scratch:
         site = os.path.join(scratch, "site")
