@@ -230,7 +230,7 @@ void PostLocked(ThreadQueue *queue, HWND window, UINT message, WPARAM wParam, LP
 
 // The filters of GetMessage and PeekMessage: no window means every message
 // of the thread, (HWND)-1 the thread's own (window-less) messages; a range
-// of 0..0 means every message, and a top of 0 means no top.
+// of 0..0 means every message.
 bool MatchesFilter(const MSG &message, HWND window, UINT filterMin, UINT filterMax)
 {
     if (window == (HWND)(intptr_t)-1) {
@@ -238,7 +238,7 @@ bool MatchesFilter(const MSG &message, HWND window, UINT filterMin, UINT filterM
     } else if (window && message.hwnd != window) {
         return false;
     }
-    if (filterMax == 0) filterMax = ~0u;
+    if (filterMin == 0 && filterMax == 0) return true;
     return message.message >= filterMin && message.message <= filterMax;
 }
 
