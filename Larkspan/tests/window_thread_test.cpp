@@ -131,7 +131,8 @@ HWND CreateQueueOrderWindow()
 
 // Sent messages are answered before any posted one is returned, posted ones
 // come in order (a filter may pick one out), thread messages go to no
-// procedure, and WM_QUIT comes once no posted message is left.
+// procedure, and WM_QUIT comes once no posted message is left. Another
+// thread can send to the window but not destroy it.
 TEST(MessageQueueTest, SentBeforePostedAndQuitLast)
 {
     HWND window = CreateQueueOrderWindow();
@@ -143,9 +144,14 @@ TEST(MessageQueueTest, SentBeforePostedAndQuitLast)
     PostMessageA(window, WM_APP + 3, 0, 0);
     PostMessageA(window, WM_APP + 4, 0, 0);
     LRESULT sentResult = 0;
+    BOOL destroyedByHelper = TRUE;
+    DWORD destroyError = 0;
     std::thread helper([&] {
         helperThread = GetCurrentThreadId();
         helperWindow = CreateQueueOrderWindow();
+        // Only the owner thread may destroy a window.
+        destroyedByHelper = DestroyWindow(window);
+        destroyError = GetLastError();
         sentResult = SendMessageA(window, kSent, 0, 0);
         DestroyWindow(helperWindow);
     });
@@ -173,6 +179,8 @@ TEST(MessageQueueTest, SentBeforePostedAndQuitLast)
     EXPECT_FALSE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
     helper.join();
     EXPECT_EQ(42, sentResult);
+    EXPECT_FALSE(destroyedByHelper);
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, destroyError);
     EXPECT_TRUE(sentBackOnHelperThread);
     DestroyWindow(window);
 }
