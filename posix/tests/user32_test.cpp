@@ -1,13 +1,23 @@
-// user32 as both programs use it: FindWindowW by class, window lifetime, and
-// wsprintfA with the formats of the debugger lines.
+// user32 as both programs and their callers use it: FindWindowW by class,
+// window lifetime, wsprintfA with the formats of the debugger lines, and the
+// order in which a thread's message queue gives out its messages.
 #include <windows.h>
 
+#include "download_harness.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <poll.h>
+#include <winposix.h>
+#endif
 
 namespace {
 
@@ -78,5 +88,130 @@ TEST(User32Contract, WsprintfWritesAtMost1024Characters)
     EXPECT_EQ(std::string(1023, 'x'), std::string(out));
     EXPECT_EQ('#', out[1024]);
 }
+
+const UINT kSent = WM_APP + 10, kSentBack = WM_APP + 20;
+std::vector<UINT> handledByMain;  // the main window's procedure, on the test thread
+std::atomic<HWND> helperWindow;
+std::atomic<DWORD> helperThread;
+std::atomic<bool> sentBackOnHelperThread;
+
+LRESULT CALLBACK QueueOrderProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == kSentBack) {
+        sentBackOnHelperThread = GetCurrentThreadId() == helperThread;
+        return 42;
+    }
+    if (message >= WM_APP && message < kSentBack) {
+        handledByMain.push_back(message);
+        // Sent back to the thread that waits for this very answer: it must
+        // answer it while it waits.
+        if (message == kSent) return SendMessageA(helperWindow, kSentBack, 0, 0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+HWND CreateQueueOrderWindow()
+{
+    static bool registered;
+    if (!registered) {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = QueueOrderProc;
+        windowClass.hInstance = GetModuleHandleA(NULL);
+        windowClass.lpszClassName = "LarkspanTestQueueOrder";
+        registered = RegisterClassA(&windowClass) != 0;
+    }
+    return CreateWindowExA(0, "LarkspanTestQueueOrder", "", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}
+
+// Sent messages are answered before any posted one is returned, posted ones
+// come in order (a filter may pick one out), thread messages go to no
+// procedure, and WM_QUIT comes once no posted message is left. Another
+// thread can send to the window but not destroy it.
+TEST(User32Contract, SentBeforePostedAndQuitLast)
+{
+    HWND window = CreateQueueOrderWindow();
+    ASSERT_TRUE(window != NULL);
+    handledByMain.clear();
+    PostMessageA(window, WM_APP + 1, 0, 0);
+    PostThreadMessageA(GetCurrentThreadId(), WM_APP + 2, 0, 0);
+    PostQuitMessage(7);
+    PostMessageA(window, WM_APP + 3, 0, 0);
+    PostMessageA(window, WM_APP + 4, 0, 0);
+    LRESULT sentResult = 0;
+    BOOL destroyedByHelper = TRUE;
+    DWORD destroyError = 0;
+    std::thread helper([&] {
+        helperThread = GetCurrentThreadId();
+        helperWindow = CreateQueueOrderWindow();
+        // Only the owner thread may destroy a window.
+        destroyedByHelper = DestroyWindow(window);
+        destroyError = GetLastError();
+        sentResult = SendMessageA(window, kSent, 0, 0);
+        DestroyWindow(helperWindow);
+    });
+    ASSERT_TRUE(WaitForSentMessage());
+
+    MSG message;
+    ASSERT_TRUE(PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE));
+    EXPECT_EQ(WM_APP + 1, message.message);
+    EXPECT_EQ((std::vector<UINT>{kSent}), handledByMain);
+    ASSERT_TRUE(PeekMessageA(&message, window, WM_APP + 3, WM_APP + 3, PM_REMOVE));
+    EXPECT_EQ(WM_APP + 3, message.message);
+
+    std::vector<UINT> got;
+    BOOL more;
+    while ((more = GetMessageA(&message, NULL, 0, 0)) > 0) {
+        got.push_back(message.message);
+        EXPECT_EQ(message.message == WM_APP + 2 ? NULL : window, message.hwnd);
+        DispatchMessageA(&message);
+    }
+    EXPECT_EQ(0, more);
+    EXPECT_EQ((UINT)WM_QUIT, message.message);
+    EXPECT_EQ(7u, message.wParam);
+    EXPECT_EQ((std::vector<UINT>{WM_APP + 1, WM_APP + 2, WM_APP + 4}), got);
+    EXPECT_EQ((std::vector<UINT>{kSent, WM_APP + 1, WM_APP + 4}), handledByMain);
+    EXPECT_FALSE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
+    helper.join();
+    EXPECT_EQ(42, sentResult);
+    EXPECT_FALSE(destroyedByHelper);
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, destroyError);
+    EXPECT_TRUE(sentBackOnHelperThread);
+    DestroyWindow(window);
+}
+
+#ifndef _WIN32
+// The descriptor for other event loops is readable exactly while a message
+// waits: posted, or sent from another thread (answered by PeekMessage).
+TEST(User32Contract, DescriptorIsReadableWhileMessagesWait)
+{
+    int descriptor = WinPosix_MessageQueueFd();
+    ASSERT_GE(descriptor, 0);
+    auto readable = [descriptor] {
+        pollfd watched = {descriptor, POLLIN, 0};
+        return poll(&watched, 1, 0) == 1;
+    };
+    MSG message;
+    EXPECT_FALSE(readable());
+    PostThreadMessageA(GetCurrentThreadId(), WM_APP, 0, 0);
+    EXPECT_TRUE(readable());
+    EXPECT_TRUE(PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE));
+    EXPECT_TRUE(readable());
+    EXPECT_TRUE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(readable());
+
+    HWND window = CreateQueueOrderWindow();
+    handledByMain.clear();
+    std::thread sender([window] { SendMessageA(window, WM_APP + 5, 0, 0); });
+    pollfd watched = {descriptor, POLLIN, 0};
+    EXPECT_EQ(1, poll(&watched, 1, 10000));
+    EXPECT_FALSE(PeekMessageA(&message, NULL, 0, 0, PM_REMOVE));
+    EXPECT_FALSE(readable());
+    sender.join();
+    EXPECT_EQ((std::vector<UINT>{WM_APP + 5}), handledByMain);
+    DestroyWindow(window);
+}
+#endif
 
 }  // namespace
