@@ -156,8 +156,9 @@ bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
     SentMessage *sent = queue->sent.front();
     queue->sent.pop_front();
     UpdateSignalLocked(queue);
-    // Only this thread destroys its windows, and it does so while no procedure
-    // runs for them here, so the window found stays for the call.
+    // Only this thread can destroy the window, so it is there until the call;
+    // the procedure is taken out of the table, so the call is safe even if
+    // the window destroys itself inside it.
     auto found = windows.find(sent->window);
     if (found == windows.end()) {
         ReleaseSenderLocked(sent);
