@@ -23,6 +23,11 @@ Download RunDownload(const std::string &url, const std::string &path, bool withW
 // The same with raw arguments, for the null cases.
 Download RunDownloadRaw(const char *url, const char *path, bool withWindow = true);
 
+// The KBytes figures of the progress lines, in order.
+std::vector<unsigned long long> ProgressFigures(const Download &download);
+// Debugger lines that are not progress lines.
+std::vector<std::string> ErrorLines(const Download &download);
+
 // A download on a worker thread to a window of the calling thread (the
 // owner), as a windowed program runs it. The owner handles the window's
 // messages only inside Finish, so a test can hold the download by not
@@ -65,11 +70,6 @@ private:
 // Waits until another thread's sent message waits in the calling thread's
 // queue; false if none comes within 10 s.
 bool WaitForSentMessage();
-
-// The KBytes figures of the progress lines, in order.
-std::vector<unsigned long long> ProgressFigures(const Download &download);
-// Debugger lines that are not progress lines.
-std::vector<std::string> ErrorLines(const Download &download);
 
 // File helpers.
 bool FileExists(const std::string &path);
