@@ -56,6 +56,8 @@ TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
 #ifndef _WIN32
         // Two lengths: where does the body end? (Wine's WinINet takes the first.)
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\nhello, you",
+        // The same, with a header block ended by a line that only starts with CR.
+        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\xff\nhello, you",
 #endif
     };
     int index = 0;

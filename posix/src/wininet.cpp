@@ -233,6 +233,10 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
         return 0;
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // curl ends the header block at any line that starts with CR, whatever
+    // follows on it; so does the layer, or the two would disagree about
+    // which fields the response has.
+    if (!line.empty() && line[0] == '\r') line.clear();
     request->headers += line;
     request->headers += "\r\n";
     if (line.empty()) {
