@@ -162,7 +162,9 @@ bool LengthsAgree(const std::string &block)
             item.erase(item.find_last_not_of(" \t") + 1);
             if (!item.empty() && item.find_first_not_of("0123456789") == std::string::npos)
                 item.erase(0, std::min(item.find_first_not_of('0'), item.size() - 1));
-            if (!haveFirst) {
+            if (item.empty()) {
+                // "5," says no more than "5".
+            } else if (!haveFirst) {
                 first = item;
                 haveFirst = true;
             } else if (item != first) {
