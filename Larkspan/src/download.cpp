@@ -59,7 +59,13 @@ bool LooksLikeHttp(const char *headers, DWORD size)
 bool ReadRawHeaders(HINTERNET request)
 {
     DWORD size = 0;
-    HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, NULL, &size, NULL);
+    // Asking with no buffer fails by design and says how much to take; any
+    // other failure is the headers' real trouble, reported as it is.
+    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, NULL, &size, NULL) &&
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        ReportFailure("HttpQueryInfo Error");
+        return false;
+    }
     char *headers = (char *)malloc(size ? size : 1);
     if (!headers) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -95,13 +101,20 @@ bool CheckStatus(HINTERNET request)
 }
 
 // The length the server announced, when it announced one. Read as text so
-// that lengths past 4 GiB come through whole.
+// that lengths past 4 GiB come through whole. A body sent with a transfer
+// coding (chunked) ends where its coding says, whatever a Content-Length
+// beside it claims.
 bool AnnouncedLength(HINTERNET request, unsigned long long *length)
 {
     char text[32];
     DWORD size = sizeof text;
     if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, NULL)) return false;
     if (size == 0 || strspn(text, "0123456789") != size) return false;
+    char coding[64];
+    DWORD codingSize = sizeof coding;
+    if (HttpQueryInfoA(request, HTTP_QUERY_TRANSFER_ENCODING, coding, &codingSize, NULL) ||
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        return false;
     *length = strtoull(text, NULL, 10);
     return true;
 }

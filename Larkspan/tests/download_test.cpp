@@ -9,6 +9,13 @@
 
 #include <thread>
 
+#ifndef _WIN32
+#include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const size_t kBlock = 32000;
@@ -82,7 +89,10 @@ TEST_F(DownloadTest, ChunkedAndTricklingBodiesStillFillWholeBlocks)
     std::string body = PatternBody(100000, 7);
     server.Route("/chunked", RespondChunked(body, 777));
     server.Route("/pieces", RespondInPieces(body, 5000, 2));
-    for (const char *path : {"/chunked", "/pieces"}) {
+    // The chunked framing ends the body, not a Content-Length beside it or after it.
+    server.Route("/chunked-and-length", RespondChunked(body, 777, "Content-Length: 100001\r\n"));
+    server.Route("/chunked-with-trailer", RespondChunked(body, 777, "", "Content-Length: 999999\r\n"));
+    for (const char *path : {"/chunked", "/pieces", "/chunked-and-length", "/chunked-with-trailer"}) {
         SCOPED_TRACE(path);
         Download download = RunDownload(server.Url(path), target);
         EXPECT_EQ(LARKSPAN_OK, download.result);
@@ -199,6 +209,15 @@ TEST_F(DownloadTest, ErrorStatusFailsWithoutTouchingTheFile)
 {
     server.Route("/missing", Respond(404, "<!DOCTYPE html><title>Not Found</title>"));
     server.Route("/broken", Respond(500, "internal error"));
+#ifndef _WIN32
+    // A redirect to nowhere is not followed: it is the final answer. (Wine's
+    // WinINet follows it somewhere.)
+    server.Route("/nowhere", Respond(302, "", "Location: \r\n"));
+    Download nowhere = RunDownload(server.Url("/nowhere"), target);
+    EXPECT_EQ(LARKSPAN_FAILED, nowhere.result);
+    EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 302"}), nowhere.lines);
+#endif
+
     Download missing = RunDownload(server.Url("/missing"), target);
     EXPECT_EQ(LARKSPAN_FAILED, missing.result);
     EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 404"}), missing.lines);
@@ -301,6 +320,54 @@ TEST_F(DownloadTest, FullDiskFailsTheTransfer)
     std::string line = ErrorLines(download)[0];
     EXPECT_TRUE(line.find("fwrite Error: ") == 0 || line.find("fclose Error: ") == 0) << line;
 }
+
+#ifndef _WIN32
+// A FIFO is written for whoever reads it, the whole body for a reader that
+// stays; with nobody reading, or a reader that leaves, the download fails at
+// once instead of storing into nowhere or waiting for ever.
+TEST_F(DownloadTest, FifoIsWrittenForItsReaderOrFails)
+{
+    std::string body = PatternBody(200000, 14);
+    server.Route("/file", Respond(200, body));
+    std::string fifo = scratch.Path("fifo");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    struct Case {
+        size_t readerTakes;  // bytes the reader reads before it leaves; 0: no reader
+        const char *failure;
+    } cases[] = {{0, "fopen Error: e9"}, {body.size() + 1, nullptr}, {1000, "fwrite Error: 6d"}};
+    for (const Case &each : cases) {
+        SCOPED_TRACE(each.readerTakes);
+        std::string received;
+        std::atomic<bool> finished{false};
+        std::thread reader;
+        if (each.readerTakes) {
+            int descriptor = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            ASSERT_GE(descriptor, 0);
+            reader = std::thread([&, descriptor] {
+                char buffer[4096];
+                while (received.size() < each.readerTakes) {
+                    ssize_t got = read(descriptor, buffer, sizeof buffer);
+                    if (got > 0) received.append(buffer, (size_t)got);
+                    else if (got == 0 && finished) break;
+                    else PauseMs(1);
+                }
+                close(descriptor);
+            });
+        }
+        Download download = RunDownload(server.Url("/file"), fifo);
+        finished = true;
+        if (reader.joinable()) reader.join();
+        if (each.failure) {
+            EXPECT_EQ(LARKSPAN_FAILED, download.result);
+            EXPECT_EQ((std::vector<std::string>{each.failure}), ErrorLines(download));
+        } else {
+            EXPECT_EQ(LARKSPAN_OK, download.result);
+            EXPECT_TRUE(received == body) << received.size() << " bytes arrived";
+        }
+    }
+    EXPECT_EQ(LARKSPAN_OK, RunDownload(server.Url("/file"), "/dev/null").result);
+}
+#endif
 
 // ---- many at once -----------------------------------------------------------
 

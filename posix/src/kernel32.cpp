@@ -5,7 +5,9 @@
 #include "faults.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <ctime>
+#include <map>
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,9 +16,20 @@ namespace {
 
 thread_local DWORD lastError;
 
+// The observer is called without any lock held, so that it may write
+// debugger output itself or replace the observer. Each call records the
+// observer's generation it took; replacing the observer waits until no other
+// thread is still inside an older one, so that its context can go afterwards.
 std::mutex debugLock;
+std::condition_variable debugObserverLeft;
 WinPosixDebugObserver debugObserver;
 void *debugObserverContext;
+unsigned long long debugObserverGeneration;
+std::map<unsigned long long, int> debugCallsInObserver;  // generation -> calls inside it
+thread_local int debugObserverDepth;                      // this thread's calls inside an observer
+
+// The file named by WINPOSIX_DEBUG_OUTPUT takes one whole line at a time.
+std::mutex debugFileLock;
 
 ULONGLONG MonotonicMilliseconds()
 {
@@ -99,10 +112,27 @@ void WINAPI OutputDebugStringA(LPCSTR text)
 {
     if (!text) return;
     DWORD saved = GetLastError();
-    std::lock_guard<std::mutex> hold(debugLock);
-    if (debugObserver) debugObserver(debugObserverContext, text);
+    WinPosixDebugObserver observer;
+    void *context;
+    unsigned long long generation;
+    {
+        std::lock_guard<std::mutex> hold(debugLock);
+        observer = debugObserver;
+        context = debugObserverContext;
+        generation = debugObserverGeneration;
+        if (observer) debugCallsInObserver[generation]++;
+    }
+    if (observer) {
+        debugObserverDepth++;
+        observer(context, text);
+        debugObserverDepth--;
+        std::lock_guard<std::mutex> hold(debugLock);
+        if (--debugCallsInObserver[generation] == 0) debugCallsInObserver.erase(generation);
+        debugObserverLeft.notify_all();
+    }
     const char *path = getenv("WINPOSIX_DEBUG_OUTPUT");
     if (path && *path) {
+        std::lock_guard<std::mutex> hold(debugFileLock);
         if (FILE *sink = fopen(path, "a")) {
             fprintf(sink, "%s\n", text);
             fclose(sink);
@@ -113,7 +143,16 @@ void WINAPI OutputDebugStringA(LPCSTR text)
 
 void WinPosix_SetDebugObserver(WinPosixDebugObserver observer, void *context)
 {
-    std::lock_guard<std::mutex> hold(debugLock);
+    std::unique_lock<std::mutex> hold(debugLock);
     debugObserver = observer;
     debugObserverContext = context;
+    unsigned long long replaced = debugObserverGeneration++;
+    // Calls of this thread that are inside an observer (the one calling us,
+    // perhaps) can't end before we return: they are not waited for.
+    debugObserverLeft.wait(hold, [replaced] {
+        int inside = 0;
+        for (const auto &calls : debugCallsInObserver)
+            if (calls.first <= replaced) inside += calls.second;
+        return inside <= debugObserverDepth;
+    });
 }

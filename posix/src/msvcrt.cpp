@@ -8,11 +8,95 @@
 #include "faults.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
+#include <mutex>
+#include <set>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+bool IsFifo(const char *path)
+{
+    struct stat info;
+    return stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
+}
+
+// Streams that write into a pipe, whose reader may go away.
+std::mutex pipeLock;
+std::set<FILE *> pipeStreams;
+
+// A FIFO (or a pipe named by /dev/stdout) is opened for writing only and
+// never waits for a reader. Opened for reading too, as "w+" asks, the process
+// would be its own reader: with nobody else reading, the bytes would wait in
+// the pipe for nobody, and once it was full the writer would wait for ever.
+// With no reader there it fails at once (ENXIO).
+FILE *OpenPipeForWriting(const char *path, bool append)
+{
+    int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0));
+    if (descriptor < 0) return nullptr;
+    // The reader sets the pace from here on.
+    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    FILE *file = fdopen(descriptor, append ? "ab" : "wb");
+    if (!file) {
+        int saved = errno;
+        close(descriptor);
+        errno = saved;
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> hold(pipeLock);
+    pipeStreams.insert(file);
+    return file;
+}
+
+bool IsPipeStream(FILE *file)
+{
+    std::lock_guard<std::mutex> hold(pipeLock);
+    return pipeStreams.count(file) != 0;
+}
+
+// Writing into a pipe whose reader has gone raises SIGPIPE, which would end
+// the calling program; Windows reports a failed write instead. So SIGPIPE is
+// held back on this thread around a pipe stream's writes, and one that such
+// a write raised is taken off again, leaving the EPIPE failure.
+struct SigpipeHold {
+    bool held = false;
+    bool wasPending = false;
+    sigset_t previous;
+};
+
+void HoldSigpipe(FILE *file, SigpipeHold *hold)
+{
+    if (!IsPipeStream(file)) return;
+    sigset_t pipeOnly, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigpending(&pending);
+    hold->wasPending = sigismember(&pending, SIGPIPE);
+    hold->held = pthread_sigmask(SIG_BLOCK, &pipeOnly, &hold->previous) == 0;
+}
+
+void ReleaseSigpipe(const SigpipeHold &hold)
+{
+    if (!hold.held) return;
+    int saved = errno;
+    sigset_t pipeOnly, pending;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    sigpending(&pending);
+    if (!hold.wasPending && sigismember(&pending, SIGPIPE)) {
+        timespec now = {0, 0};
+        sigtimedwait(&pipeOnly, nullptr, &now);
+    }
+    pthread_sigmask(SIG_SETMASK, &hold.previous, nullptr);
+    errno = saved;
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -34,10 +118,13 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
         errno = ENOENT;
         return nullptr;
     }
-    FILE *file = fopen(path, mode);
+    bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
+    FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
     if (!file) {
         int saved = errno;
-        SetLastError(WinPosixPathError(path, saved));
+        DWORD code = WinPosixPathError(path, saved);
+        if (pipe && saved == ENXIO) code = ERROR_PIPE_NOT_CONNECTED;
+        SetLastError(code);
         errno = saved;
     }
     return file;
@@ -51,7 +138,10 @@ WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, F
         errno = WinPosixErrnoFromError(error);
         return 0;
     }
+    SigpipeHold hold;
+    HoldSigpipe(file, &hold);
     size_t written = fwrite(data, size, count, file);
+    ReleaseSigpipe(hold);
     if (written != count) SetLastError(WinPosixErrorFromErrno(errno));
     return written;
 }
@@ -64,7 +154,10 @@ WINPOSIX_API int __wrap_fflush(FILE *file)
         errno = WinPosixErrnoFromError(error);
         return EOF;
     }
+    SigpipeHold hold;
+    HoldSigpipe(file, &hold);
     int result = fflush(file);
+    ReleaseSigpipe(hold);
     if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
     return result;
 }
@@ -72,14 +165,21 @@ WINPOSIX_API int __wrap_fflush(FILE *file)
 WINPOSIX_API int __wrap_fclose(FILE *file)
 {
     DWORD error;
-    if (WinPosixFaultHit("fclose", nullptr, &error)) {
+    bool fail = WinPosixFaultHit("fclose", nullptr, &error);
+    SigpipeHold hold;
+    HoldSigpipe(file, &hold);
+    {
+        std::lock_guard<std::mutex> forget(pipeLock);
+        pipeStreams.erase(file);
+    }
+    int result = fclose(file);
+    ReleaseSigpipe(hold);
+    if (fail) {
         // The stream is gone all the same, as after any failed fclose.
-        fclose(file);
         SetLastError(error);
         errno = WinPosixErrnoFromError(error);
         return EOF;
     }
-    int result = fclose(file);
     if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
     return result;
 }

@@ -26,20 +26,38 @@
 
 namespace {
 
-struct Session {
-    std::string agent;
-    DWORD accessType;
-    std::string proxy;
-    std::string proxyBypass;
+// Every handle counts the calls that are using it. Closing a handle takes it
+// out of the table at once, so that no new call finds it, and ends the calls
+// in progress; its memory goes when the last of them has left. A request
+// counts as a user of its session, so a session outlives its requests.
+struct Handle {
+    bool isSession = false;
+    int users = 0;        // under handleLock
+    bool closed = false;  // under handleLock
 };
 
-struct Request {
+struct Request;
+
+struct Session : Handle {
+    std::string agent;
+    DWORD accessType = 0;
+    std::string proxy;
+    std::string proxyBypass;
+    std::set<Request *> requests;  // under handleLock; closing the session ends them
+};
+
+struct Request : Handle {
+    Session *session = nullptr;
+    std::atomic<bool> cancelled{false};  // closed while a call may be waiting in curl
+    std::mutex callLock;                 // one call at a time on a request
+
     CURL *easy = nullptr;
     CURLM *multi = nullptr;
     curl_slist *requestHeaders = nullptr;
 
     std::string headers;        // the latest response's header block, CRLF line ends
     bool headersFinal = false;  // the response whose body we will read has its headers
+    size_t trailerBytes = 0;    // trailer fields after a chunked body, counted, not kept
     bool done = false;          // curl has finished the transfer
     CURLcode result = CURLE_OK;
     DWORD failure = 0;          // a failure of the layer's own (time-out, downgrade)
@@ -54,6 +72,7 @@ struct Request {
     bool sawHttps = false;
     bool stallClockRunning = false;
     ULONGLONG lastActivity = 0;
+    curl_off_t bytesSeen = 0;   // of the current response, the bodies curl skips included
     DWORD receiveTimeout = 0;
 };
 
@@ -62,8 +81,7 @@ struct Request {
 const size_t kMaxHeaderBlock = 256 * 1024;
 
 std::mutex handleLock;
-std::set<void *> sessions;
-std::set<void *> requests;
+std::set<Handle *> handles;  // the open ones
 
 std::once_flag curlInitialised;
 std::once_flag timeoutsRead;
@@ -80,21 +98,17 @@ void ReadTimeoutEnvironment()
     });
 }
 
-bool IsLive(std::set<void *> &table, void *handle)
-{
-    std::lock_guard<std::mutex> hold(handleLock);
-    return handle && table.count(handle);
-}
-
 bool StartsWithNoCase(const char *text, const char *prefix)
 {
     return strncasecmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// The value of a header of the response's block, or false when it is absent.
-bool FindHeader(const std::string &block, const char *name, std::string *value)
+// The value of the next field called `name` in a response's block, starting
+// at offset `*at` (0 for the first field) and moving `*at` past it; false
+// when there is no further one.
+bool NextHeader(const std::string &block, const char *name, size_t *at, std::string *value)
 {
-    size_t start = block.find("\r\n");
+    size_t start = *at ? *at : block.find("\r\n");
     size_t nameLength = strlen(name);
     while (start != std::string::npos && start + 2 < block.size()) {
         start += 2;
@@ -105,11 +119,61 @@ bool FindHeader(const std::string &block, const char *name, std::string *value)
             size_t first = block.find_first_not_of(" \t", start + nameLength + 1);
             size_t last = block.find_last_not_of(" \t", end - 1);
             *value = first <= last && first < end ? block.substr(first, last - first + 1) : std::string();
+            *at = end;
             return true;
         }
         start = end;
     }
+    *at = std::string::npos;
     return false;
+}
+
+bool FindHeader(const std::string &block, const char *name, std::string *value)
+{
+    size_t at = 0;
+    return NextHeader(block, name, &at, value);
+}
+
+// Where a redirect leads: curl takes the first Location that is not empty,
+// and follows none when there is no such field.
+bool FindRedirect(const std::string &block, std::string *location)
+{
+    size_t at = 0;
+    while (NextHeader(block, "Location", &at, location))
+        if (!location->empty()) return true;
+    return false;
+}
+
+// Content-Length fields that disagree (two fields, or a list in one, with
+// different numbers) leave the body's end in doubt: the response is refused
+// rather than cut where one of them says.
+bool LengthsAgree(const std::string &block)
+{
+    std::string value, first;
+    bool haveFirst = false;
+    size_t at = 0;
+    while (NextHeader(block, "Content-Length", &at, &value)) {
+        size_t start = 0;
+        while (start <= value.size()) {
+            size_t comma = value.find(',', start);
+            if (comma == std::string::npos) comma = value.size();
+            std::string item = value.substr(start, comma - start);
+            item.erase(0, item.find_first_not_of(" \t"));
+            item.erase(item.find_last_not_of(" \t") + 1);
+            if (!item.empty() && item.find_first_not_of("0123456789") == std::string::npos)
+                item.erase(0, std::min(item.find_first_not_of('0'), item.size() - 1));
+            if (item.empty()) {
+                // "5," says no more than "5".
+            } else if (!haveFirst) {
+                first = item;
+                haveFirst = true;
+            } else if (item != first) {
+                return false;
+            }
+            start = comma + 1;
+        }
+    }
+    return true;
 }
 
 void Touch(Request *request)
@@ -118,7 +182,9 @@ void Touch(Request *request)
 }
 
 // Called before each request is sent, the redirected ones included: a secure
-// transfer never continues over plain HTTP, and the stall clock starts.
+// transfer never continues over plain HTTP, and the stall clock starts. The
+// header block starts afresh with each request, so that a reply without one
+// (an HTTP/0.9 one) is told from a refused redirect.
 int OnPrerequest(void *context, char *, char *, int, int)
 {
     Request *request = (Request *)context;
@@ -130,9 +196,21 @@ int OnPrerequest(void *context, char *, char *, int, int)
         request->failure = ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
         return CURL_PREREQFUNC_ABORT;
     }
+    request->headers.clear();
+    request->bytesSeen = 0;
     request->stallClockRunning = true;
     Touch(request);
     return CURL_PREREQFUNC_OK;
+}
+
+// Called for each new connection, before it connects: the connect time-out
+// covers what follows until the request goes out. A redirect to another
+// server is the case: the stall clock ran while the redirect was read.
+int OnNewSocket(void *context, curl_socket_t, curlsocktype)
+{
+    Request *request = (Request *)context;
+    request->stallClockRunning = false;
+    return CURL_SOCKOPT_OK;
 }
 
 size_t OnHeader(char *data, size_t size, size_t count, void *context)
@@ -140,6 +218,16 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
     Request *request = (Request *)context;
     size_t length = size * count;
     Touch(request);
+    if (request->headersFinal) {
+        // Trailer fields after a chunked body: they describe the body, they
+        // are not headers of the response, and a length among them is not one.
+        request->trailerBytes += length;
+        if (request->trailerBytes > kMaxHeaderBlock) {
+            request->failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            return 0;
+        }
+        return length;
+    }
     std::string line(data, length);
     if (line.compare(0, 5, "HTTP/") == 0) request->headers.clear();
     if (request->headers.size() + length > kMaxHeaderBlock) {
@@ -147,18 +235,25 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
         return 0;
     }
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    // curl ends the header block at any line that starts with CR, whatever
+    // follows on it; so does the layer, or the two would disagree about
+    // which fields the response has.
+    if (!line.empty() && line[0] == '\r') line.clear();
     request->headers += line;
     request->headers += "\r\n";
     if (line.empty()) {
+        if (!LengthsAgree(request->headers)) {
+            request->failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+            return 0;
+        }
         // The end of one response's headers. Informational responses and
-        // redirects that curl will follow are not the response to read.
+        // redirects that curl will follow are not the response to read. The
+        // stall clock keeps running while curl reads a redirect's body.
         long status = 0;
         curl_easy_getinfo(request->easy, CURLINFO_RESPONSE_CODE, &status);
         std::string location;
-        bool followed = status >= 300 && status < 400 && status != 304 &&
-                        FindHeader(request->headers, "Location", &location);
+        bool followed = status >= 300 && status < 400 && status != 304 && FindRedirect(request->headers, &location);
         if (status >= 200 && !followed) request->headersFinal = true;
-        if (followed) request->stallClockRunning = false;
     }
     return length;
 }
@@ -192,9 +287,12 @@ DWORD ErrorFromCurl(Request *request, CURLcode code)
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
     case CURLE_UNSUPPORTED_PROTOCOL: {
-        // A redirect to a scheme that is not allowed here.
+        // The URL's own scheme was checked before the request went out: this
+        // is a redirect to a scheme that is not allowed here, or a reply that
+        // is not HTTP at all (HTTP/0.9, or a status line curl can't read).
         std::string location;
-        if (!FindHeader(request->headers, "Location", &location)) return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+        if (request->headers.empty()) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+        if (!FindRedirect(request->headers, &location)) return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
         if (request->sawHttps && StartsWithNoCase(location.c_str(), "http:")) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
         return ERROR_HTTP_REDIRECT_FAILED;
     }
@@ -226,11 +324,13 @@ DWORD ErrorFromCurl(Request *request, CURLcode code)
     }
 }
 
-// Runs the transfer until `enough` holds, the transfer ends, or nothing has
-// arrived for the receive time-out. Returns the error that ended it early, or 0.
+// Runs the transfer until `enough` holds, the transfer ends, nothing has
+// arrived for the receive time-out, or the handle is closed. Returns the
+// error that ended it early, or 0.
 template <typename Enough> DWORD Pump(Request *request, Enough enough)
 {
     while (!request->done && !enough()) {
+        if (request->cancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
         int running = 0;
         CURLMcode status = curl_multi_perform(request->multi, &running);
         if (status != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
@@ -242,12 +342,21 @@ template <typename Enough> DWORD Pump(Request *request, Enough enough)
             }
         }
         if (request->done || enough()) break;
+        // Bytes of a body that curl reads but does not hand over (a followed
+        // redirect's) are activity too.
+        curl_off_t bytes = 0;
+        curl_easy_getinfo(request->easy, CURLINFO_SIZE_DOWNLOAD_T, &bytes);
+        if (bytes != request->bytesSeen) {
+            request->bytesSeen = bytes;
+            Touch(request);
+        }
         ULONGLONG now = GetTickCount64();
         if (request->stallClockRunning && now - request->lastActivity >= request->receiveTimeout) {
             request->failure = ERROR_INTERNET_TIMEOUT;
             return ERROR_INTERNET_TIMEOUT;
         }
         ULONGLONG left = request->stallClockRunning ? request->receiveTimeout - (now - request->lastActivity) : 1000;
+        // A close from another thread wakes this poll (curl_multi_wakeup).
         curl_multi_poll(request->multi, nullptr, 0, (int)std::min<ULONGLONG>(left, 1000), nullptr);
     }
     return 0;
@@ -260,6 +369,68 @@ void FreeRequest(Request *request)
     if (request->multi) curl_multi_cleanup(request->multi);
     curl_slist_free_all(request->requestHeaders);
     delete request;
+}
+
+// Finds an open handle of the kind asked for and counts the caller as its
+// user; null when there is none.
+Handle *Use(HINTERNET handle, bool session)
+{
+    std::lock_guard<std::mutex> hold(handleLock);
+    auto found = handles.find((Handle *)handle);
+    if (found == handles.end() || (*found)->isSession != session) return nullptr;
+    (*found)->users++;
+    return *found;
+}
+
+// A user leaves (under handleLock). A closed handle whose last user has left
+// goes on `dead`, to be freed once the lock is released; a request that goes
+// leaves its session.
+void LeaveLocked(Handle *handle, std::vector<Handle *> *dead)
+{
+    if (--handle->users > 0 || !handle->closed) return;
+    dead->push_back(handle);
+    if (!handle->isSession) {
+        Request *request = (Request *)handle;
+        request->session->requests.erase(request);
+        LeaveLocked(request->session, dead);
+    }
+}
+
+void FreeHandles(const std::vector<Handle *> &dead)
+{
+    for (Handle *handle : dead) {
+        if (handle->isSession) delete (Session *)handle;
+        else FreeRequest((Request *)handle);
+    }
+}
+
+void Leave(Handle *handle)
+{
+    std::vector<Handle *> dead;
+    {
+        std::lock_guard<std::mutex> hold(handleLock);
+        LeaveLocked(handle, &dead);
+    }
+    FreeHandles(dead);
+}
+
+// Closes a handle (under handleLock): out of the table, a call waiting in
+// curl woken to end, a session's requests closed with it.
+void CloseLocked(Handle *handle, std::vector<Handle *> *dead)
+{
+    handles.erase(handle);
+    handle->closed = true;
+    handle->users++;
+    if (handle->isSession) {
+        std::set<Request *> requests = ((Session *)handle)->requests;
+        for (Request *request : requests)
+            if (!request->closed) CloseLocked(request, dead);
+    } else {
+        Request *request = (Request *)handle;
+        request->cancelled = true;
+        curl_multi_wakeup(request->multi);
+    }
+    LeaveLocked(handle, dead);
 }
 
 bool AddRequestHeaders(Request *request, LPCSTR headers, DWORD length, DWORD flags)
@@ -295,24 +466,22 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
     }
     std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
     ReadTimeoutEnvironment();
-    Session *session = new Session{agent ? agent : "", accessType, proxy ? proxy : "", proxyBypass ? proxyBypass : ""};
+    Session *session = new Session;
+    session->isSession = true;
+    session->agent = agent ? agent : "";
+    session->accessType = accessType;
+    session->proxy = proxy ? proxy : "";
+    session->proxyBypass = proxyBypass ? proxyBypass : "";
     std::lock_guard<std::mutex> hold(handleLock);
-    sessions.insert(session);
+    handles.insert(session);
     return session;
 }
 
-HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
-                                  DWORD_PTR)
+namespace {
+
+// InternetOpenUrlA with its session in use.
+HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetOpenUrlA", url, &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
-    if (!IsLive(sessions, handle)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
     if (!url) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -321,7 +490,6 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
         SetLastError(strstr(url, "://") || strchr(url, ':') ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL);
         return nullptr;
     }
-    Session *session = (Session *)handle;
     Request *request = new Request;
     request->easy = curl_easy_init();
     request->multi = curl_multi_init();
@@ -351,6 +519,8 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, request);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnPrerequest);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, request);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, OnNewSocket);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, request);
     if (session->accessType == INTERNET_OPEN_TYPE_DIRECT) {
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
     } else if (session->accessType == INTERNET_OPEN_TYPE_PROXY) {
@@ -363,32 +533,64 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
         SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
     }
+    // The request belongs to its session from here on, so that closing the
+    // session ends it, and this call is its user until it is handed out.
+    request->session = session;
+    request->users = 1;
+    {
+        std::lock_guard<std::mutex> hold(handleLock);
+        session->users++;
+        session->requests.insert(request);
+        if (session->closed) request->cancelled = true;
+    }
     Touch(request);
     DWORD failure = Pump(request, [request] { return request->headersFinal; });
     if (!failure && request->done && request->result != CURLE_OK) failure = ErrorFromCurl(request, request->result);
     if (!failure && !request->headersFinal) failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
+    std::vector<Handle *> dead;
+    {
+        std::lock_guard<std::mutex> hold(handleLock);
+        if (!failure && request->cancelled) failure = ERROR_INTERNET_OPERATION_CANCELLED;
+        if (failure) request->closed = true;
+        else handles.insert(request);
+        LeaveLocked(request, &dead);
+    }
+    FreeHandles(dead);
     if (failure) {
-        FreeRequest(request);
         SetLastError(failure);
         return nullptr;
     }
-    std::lock_guard<std::mutex> hold(handleLock);
-    requests.insert(request);
+    return request;
+}
+
+}  // namespace
+
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
+                                  DWORD_PTR)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetOpenUrlA", url, &error)) {
+        SetLastError(error);
+        return nullptr;
+    }
+    Session *session = (Session *)Use(handle, true);
+    if (!session) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    HINTERNET request = OpenUrl(session, url, headers, headersLength, flags);
+    DWORD saved = GetLastError();
+    Leave(session);
+    SetLastError(saved);
     return request;
 }
 
 
-BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+namespace {
+
+// HttpQueryInfoA with its request in use.
+BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    DWORD error;
-    if (WinPosixFaultHit("HttpQueryInfoA", nullptr, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (!IsLive(requests, handle)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
     if (!bufferLength) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -397,7 +599,6 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
         SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
         return FALSE;
     }
-    Request *request = (Request *)handle;
     std::string value;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
     case HTTP_QUERY_RAW_HEADERS_CRLF:
@@ -411,6 +612,12 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
     }
     case HTTP_QUERY_CONTENT_LENGTH:
         if (!FindHeader(request->headers, "Content-Length", &value)) {
+            SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
+            return FALSE;
+        }
+        break;
+    case HTTP_QUERY_TRANSFER_ENCODING:
+        if (!FindHeader(request->headers, "Transfer-Encoding", &value)) {
             SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
             return FALSE;
         }
@@ -441,22 +648,13 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
     return TRUE;
 }
 
-BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
+// InternetReadFile with its request in use.
+BOOL ReadBody(Request *request, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetReadFile", nullptr, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
-    if (!IsLive(requests, handle)) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
     if (!bytesRead || (!buffer && bytesToRead)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Request *request = (Request *)handle;
     *bytesRead = 0;
     request->target = (char *)buffer;
     request->targetSpace = bytesToRead;
@@ -485,7 +683,8 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
     DWORD filled = (DWORD)request->targetFilled;
     request->target = nullptr;
     request->targetSpace = request->targetFilled = 0;
-    if (failure && filled == 0) {
+    // A closed handle has no next read: its read fails whatever it holds.
+    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) {
         SetLastError(failure);
         return FALSE;
     }
@@ -494,23 +693,73 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
     return TRUE;
 }
 
+}  // namespace
+
+BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+{
+    DWORD error;
+    if (WinPosixFaultHit("HttpQueryInfoA", nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Request *request = (Request *)Use(handle, false);
+    if (!request) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    BOOL answered;
+    {
+        std::lock_guard<std::mutex> hold(request->callLock);
+        answered = QueryInfo(request, infoLevel, buffer, bufferLength, index);
+    }
+    DWORD saved = GetLastError();
+    Leave(request);
+    SetLastError(saved);
+    return answered;
+}
+
+// A close from another thread ends a read in progress, which then fails with
+// ERROR_INTERNET_OPERATION_CANCELLED; the request's memory waits for it.
+BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
+{
+    DWORD error;
+    if (WinPosixFaultHit("InternetReadFile", nullptr, &error)) {
+        SetLastError(error);
+        return FALSE;
+    }
+    Request *request = (Request *)Use(handle, false);
+    if (!request) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    BOOL read;
+    {
+        std::lock_guard<std::mutex> hold(request->callLock);
+        read = ReadBody(request, buffer, bytesToRead, bytesRead);
+    }
+    DWORD saved = GetLastError();
+    Leave(request);
+    SetLastError(saved);
+    return read;
+}
+
 // An injected failure still releases the handle, as a failed fclose releases
 // its stream: a caller has nothing better to do with it than close it again.
 BOOL WINAPI InternetCloseHandle(HINTERNET handle)
 {
     DWORD injected = 0;
     bool fail = WinPosixFaultHit("InternetCloseHandle", nullptr, &injected);
-    std::unique_lock<std::mutex> hold(handleLock);
-    if (requests.erase(handle)) {
-        hold.unlock();
-        FreeRequest((Request *)handle);
-    } else if (sessions.erase(handle)) {
-        hold.unlock();
-        delete (Session *)handle;
-    } else {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    std::vector<Handle *> dead;
+    {
+        std::lock_guard<std::mutex> hold(handleLock);
+        auto found = handles.find((Handle *)handle);
+        if (found == handles.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        CloseLocked(*found, &dead);
     }
+    FreeHandles(dead);
     if (fail) {
         SetLastError(injected);
         return FALSE;
@@ -521,7 +770,7 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle)
 DWORD WinPosix_OpenInternetHandles(void)
 {
     std::lock_guard<std::mutex> hold(handleLock);
-    return (DWORD)(sessions.size() + requests.size());
+    return (DWORD)handles.size();
 }
 
 void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)

@@ -82,6 +82,12 @@ void Prepare()
 
 }  // namespace
 
+void RestoreDebugWatch()
+{
+    Prepare();
+    DebugWatchStart(OnDebugString, nullptr);
+}
+
 Download RunDownloadRaw(const char *url, const char *path, bool withWindow)
 {
     Prepare();

@@ -23,6 +23,9 @@ Download RunDownload(const std::string &url, const std::string &path, bool withW
 // The same with raw arguments, for the null cases.
 Download RunDownloadRaw(const char *url, const char *path, bool withWindow = true);
 
+// Watches the debugger output again, after a test that replaced the watcher.
+void RestoreDebugWatch();
+
 // The KBytes figures of the progress lines, in order.
 std::vector<unsigned long long> ProgressFigures(const Download &download);
 // Debugger lines that are not progress lines.

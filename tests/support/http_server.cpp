@@ -231,17 +231,18 @@ Handler RespondInPieces(const std::string &body, size_t pieceSize, unsigned paus
     };
 }
 
-Handler RespondChunked(const std::string &body, size_t chunkSize)
+Handler RespondChunked(const std::string &body, size_t chunkSize, const std::string &extraHeaders,
+                       const std::string &trailer)
 {
     return [=](Connection &connection, const HttpRequest &) {
-        std::string out = StatusLine(200) + "Transfer-Encoding: chunked\r\nConnection: close\r\n\r\n";
+        std::string out = StatusLine(200) + "Transfer-Encoding: chunked\r\nConnection: close\r\n" + extraHeaders + "\r\n";
         for (size_t at = 0; at < body.size(); at += chunkSize) {
             std::string chunk = body.substr(at, chunkSize);
             char size[32];
             snprintf(size, sizeof size, "%zx\r\n", chunk.size());
             out += size + chunk + "\r\n";
         }
-        connection.Send(out + "0\r\n\r\n");
+        connection.Send(out + "0\r\n" + trailer + "\r\n");
     };
 }
 

@@ -69,7 +69,8 @@ void PauseMs(unsigned milliseconds);
 std::string StatusLine(int status);
 Handler Respond(int status, const std::string &body, const std::string &extraHeaders = "");
 Handler RespondInPieces(const std::string &body, size_t pieceSize, unsigned pauseMs);
-Handler RespondChunked(const std::string &body, size_t chunkSize);
+Handler RespondChunked(const std::string &body, size_t chunkSize, const std::string &extraHeaders = "",
+                       const std::string &trailer = "");
 Handler Redirect(int status, const std::string &location);
 // Announces the whole body's length, sends `sent` bytes of it, then closes
 // the connection cleanly (or with a reset).
