@@ -36,9 +36,25 @@ std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
 std::map<HWND, Window> windows;
 uintptr_t nextWindow = 0x10010;
 
-// One connection per process, opened on first need; none when there is no display.
+// One connection per process, opened on first need; none when there is no
+// display, and none from the moment it is lost (the X server ended, as at
+// log-out): a display that is gone has no windows.
 Display *xDisplay;
 bool xTried;
+bool xLost;
+
+// Xlib's own handler of a fatal I/O error exits the process; this one
+// returns, and Xlib then calls the connection's exit handler below in place
+// of exiting. Every later call on the connection fails at once.
+int IgnoreXIOError(Display *)
+{
+    return 0;
+}
+
+void OnXConnectionLost(Display *, void *)
+{
+    xLost = true;
+}
 
 Display *XDisplayLocked()
 {
@@ -46,7 +62,14 @@ Display *XDisplayLocked()
         xTried = true;
         const char *name = getenv("DISPLAY");
         if (name && *name) xDisplay = XOpenDisplay(nullptr);
+        if (xDisplay) {
+            XSetIOErrorHandler(IgnoreXIOError);
+            XSetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
+        }
     }
+    // A lost connection is left as it is: closing it would write to a server
+    // that is no longer there.
+    if (xLost) xDisplay = nullptr;
     return xDisplay;
 }
 
@@ -320,6 +343,7 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
     ::Window found = FindXWindowLocked(narrowClass);
     XSync(display, False);
     XSetErrorHandler(previous);
+    if (!XDisplayLocked()) return nullptr;  // lost during the lookup
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.
     return found ? (HWND)(uintptr_t)found : nullptr;
