@@ -73,6 +73,12 @@ protected:
 
     std::string Path(const std::string &name) const { return (fs::path(folder) / name).string(); }
 
+    // The content that tells the entries apart: the old and new files, the stale backups.
+    static std::string Tag(int name)
+    {
+        return name == kInstalledName ? "old" : name == kWaitingName ? "new" : "stale " + std::to_string(name);
+    }
+
     static std::string Base(const std::string &path) { return fs::path(path).filename().string(); }
 
     // What stands under a path: "" for nothing.
@@ -94,7 +100,7 @@ protected:
         fs::create_directories(folder);
         std::string holds;
         for (int i = 0; i < kNames; i++) {
-            std::string tag = i == kInstalledName ? "old" : i == kWaitingName ? "new" : "stale " + std::to_string(i);
+            std::string tag = Tag(i);
             switch (state.holding[i]) {
             case kNothing: break;
             case kHeldFile:
@@ -157,8 +163,7 @@ protected:
                 ASSERT_EQ(before[i], now[i]) << "a folder moved: " << names[i];
             }
             if (state.holding[i] != kLink) continue;
-            ASSERT_EQ(i == kInstalledName ? "old" : i == kWaitingName ? "new" : "stale " + std::to_string(i),
-                      ReadWholeFile(Path("target " + std::to_string(i))));
+            ASSERT_EQ(Tag(i), ReadWholeFile(Path("target " + std::to_string(i)))) << "a link's target changed";
         }
         if (update) {
             ASSERT_TRUE(now[kWaitingName] == newOne || installed == newOne) << "the new file was lost";
@@ -254,7 +259,7 @@ TEST_F(RowStates, RandomStatesStoppedSeveralTimes)
         RunAndCheck(state, points);
         if (HasFatalFailure()) return;
     }
-    printf("%d states, %u stopped runs\n", kRandomRuns, stops);
+    printf("%d random cases, %u stopped runs\n", kRandomRuns, stops);
 }
 
 // Waiting only helps where another process may let the file go.
