@@ -22,6 +22,17 @@ namespace {
 
 const DWORD kNoEntry = INVALID_FILE_ATTRIBUTES;
 
+// The attributes of what stands under `path`, kNoEntry for nothing; false if
+// it can't be seen (a failure other than "not there"): the row then waits for
+// a run that can see, rather than act on a guess.
+bool Look(const char *path, DWORD *attributes)
+{
+    *attributes = GetFileAttributesA(path);
+    if (*attributes != kNoEntry) return true;
+    DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool IsEntry(DWORD attributes)
 {
     return attributes != kNoEntry;
@@ -87,14 +98,15 @@ struct Backups {
     int count;  // names that fit
 };
 
-void LookAtBackups(const ReplacementRow &row, Backups *backups)
+bool LookAtBackups(const ReplacementRow &row, Backups *backups)
 {
     backups->count = 0;
     while (backups->count < kBackupNames &&
            BackupName(row, backups->count, backups->names[backups->count], kNameSize)) {
-        backups->attributes[backups->count] = GetFileAttributesA(backups->names[backups->count]);
+        if (!Look(backups->names[backups->count], &backups->attributes[backups->count])) return false;
         backups->count++;
     }
+    return true;
 }
 
 // With a file under the installed name, whatever stands under a backup name
@@ -138,11 +150,11 @@ bool BackupName(const ReplacementRow &row, int index, char *name, size_t size)
 void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
 {
     DWORD rowStart = GetTickCount();
-    DWORD installed = GetFileAttributesA(row.installed);
-    if (IsFolder(installed)) return;
-    bool update = IsPlainFile(GetFileAttributesA(row.waiting));
+    DWORD installed, waiting;
     Backups backups;
-    LookAtBackups(row, &backups);
+    if (!Look(row.installed, &installed) || IsFolder(installed)) return;
+    if (!Look(row.waiting, &waiting) || !LookAtBackups(row, &backups)) return;
+    bool update = IsPlainFile(waiting);
 
     // `aside`: the backup that holds the installation's file. With nothing
     // under the installed name, an interrupted run left it there.

@@ -43,9 +43,10 @@ Display *xDisplay;
 bool xTried;
 bool xLost;
 
-// Xlib's own handler of a fatal I/O error exits the process; this one
-// returns, and Xlib then calls the connection's exit handler below in place
-// of exiting. Every later call on the connection fails at once.
+// Xlib's own handler of a fatal I/O error (one for the process) exits; this
+// one returns, and Xlib then calls the connection's exit handler below in
+// place of exiting (libX11 1.7 and later). Every later call on the
+// connection fails at once.
 int IgnoreXIOError(Display *)
 {
     return 0;
@@ -67,9 +68,12 @@ Display *XDisplayLocked()
             XSetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
         }
     }
-    // A lost connection is left as it is: closing it would write to a server
-    // that is no longer there.
-    if (xLost) xDisplay = nullptr;
+    // A lost connection is closed here, outside any Xlib call on it; having
+    // failed, it sends nothing more and closing only frees it.
+    if (xLost && xDisplay) {
+        XCloseDisplay(xDisplay);
+        xDisplay = nullptr;
+    }
     return xDisplay;
 }
 
