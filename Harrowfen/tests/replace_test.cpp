@@ -288,6 +288,21 @@ TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
     }
 }
 
+// A name that can't be looked at might hold the newest backup: nothing is
+// done on a guess, and a run that can see restores the right one.
+TEST_F(RowStates, NameThatCannotBeLookedAtStopsTheRow)
+{
+    RowState state = {};
+    state.holding[2] = kFile;
+    state.holding[3] = kFile;
+    Stage(state);
+    Run("GetFileAttributesA(" + Base(names[3]) + ")@1-=5");
+    EXPECT_EQ("", Describe(names[kInstalledName]));
+    Run("");
+    EXPECT_EQ(before[3], Describe(names[kInstalledName]));
+    EXPECT_EQ("", Describe(names[2]));
+}
+
 // A read-only file system refuses for good, and says which refusal it is.
 TEST(RuntimeErrors, ReadOnlyFileSystemIsWriteProtect)
 {
