@@ -2,6 +2,10 @@
 #ifndef HARROWFEN_REPLACE_H
 #define HARROWFEN_REPLACE_H
 
+#include <windows.h>
+
+#include <stddef.h>
+
 struct ReplacementRow {
     const char *installed;  // the file the installation uses
     const char *waiting;    // its new version, waiting to take its place
@@ -12,11 +16,26 @@ struct ReplacementRow {
 // application's executable last.
 extern const ReplacementRow kReplacementTable[5];
 
+// How long a row waits for busy files to be let go, and how often it tries.
+struct ReplacePatience {
+    DWORD rowMs;
+    DWORD retryMs;
+};
+extern const ReplacePatience kRowPatience;
+
+// A backup name that can't be freed (a folder, a file still held) is passed
+// over for the next one: the row's backup, then the backup followed by 1, 2 ...
+const int kBackupNames = 5;
+// Backup name `index` (0 to kBackupNames - 1) of `row`; false if it doesn't fit.
+bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
+
 // Puts the waiting file of `row` in the place of the installed one. Never
 // leaves the installed name empty if it held a file at the start: the
 // installed file is moved aside first and put back if the waiting file can't
 // be moved in. Also finishes or undoes a row that an earlier run left half
-// done. Files that are busy are retried for a while; nothing is reported.
-void ReplaceRow(const ReplacementRow &row);
+// done. Only a plain file is an update; a folder in the installed file's
+// place is left alone. Files that are busy are retried for a while;
+// refusals that waiting can't end are not; nothing is reported.
+void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience = kRowPatience);
 
 #endif

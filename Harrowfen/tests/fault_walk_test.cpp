@@ -3,6 +3,7 @@
 // new one is never lost.
 #include "download_harness.h"
 #include "process.h"
+#include "replace.h"
 
 #include <gtest/gtest.h>
 
@@ -10,23 +11,23 @@
 
 namespace {
 
-const char *const kInstalled[5] = {"Larkspan.dll", "Glimmerock.dll", "Mapletide.dll", "wrenmarsh.dat", "Quillbrook.exe"};
-const char *const kWaiting[5] = {"Larkspan.tmp", "Glimmerock.tmp", "Mapletide.tmp", "wrenmarsh.tmp", "Quillbrook.tmp"};
+std::string Installed(int row) { return kReplacementTable[row].installed; }
+std::string Waiting(int row) { return kReplacementTable[row].waiting; }
 
 void Stage(const Scratch &install)
 {
     for (int row = 0; row < 5; row++) {
-        WriteWholeFile(install.Path(kInstalled[row]), "old " + std::to_string(row));
-        WriteWholeFile(install.Path(kWaiting[row]), "new " + std::to_string(row));
+        WriteWholeFile(install.Path(Installed(row)), "old " + std::to_string(row));
+        WriteWholeFile(install.Path(Waiting(row)), "new " + std::to_string(row));
     }
 }
 
 void ExpectNothingLost(const Scratch &install)
 {
     for (int row = 0; row < 5; row++) {
-        SCOPED_TRACE(kInstalled[row]);
-        std::string installed = install.Path(kInstalled[row]), waiting = install.Path(kWaiting[row]);
-        std::string backup = installed + ".bak";
+        SCOPED_TRACE(Installed(row));
+        std::string installed = install.Path(Installed(row)), waiting = install.Path(Waiting(row));
+        std::string backup = install.Path(kReplacementTable[row].backup);
         std::string oldContent = "old " + std::to_string(row), newContent = "new " + std::to_string(row);
         ASSERT_TRUE(FileExists(installed)) << "an installed name was left empty";
         std::string content = ReadWholeFile(installed);
@@ -60,7 +61,7 @@ TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
 {
     // Upper bounds of the calls one update makes of each function.
     const std::pair<const char *, int> functions[] = {
-        {"GetFileAttributesA", 15}, {"rename", 10}, {"remove", 5}, {"FindWindowW", 1}, {"ShellExecuteW", 1}};
+        {"GetFileAttributesA", 35}, {"rename", 10}, {"remove", 5}, {"FindWindowW", 1}, {"ShellExecuteW", 1}};
     for (const auto &function : functions) {
         for (int n = 1; n <= function.second; n++) {
             std::string rule = std::string(function.first) + "@" + std::to_string(n) + "=87";
@@ -82,8 +83,8 @@ TEST(UpdaterFaultWalk, EveryMoveRefusedForAMomentStillCompletes)
         Stage(install);
         ASSERT_TRUE(RunUpdaterWith(install, rule));
         for (int row = 0; row < 5; row++) {
-            EXPECT_EQ("new " + std::to_string(row), ReadWholeFile(install.Path(kInstalled[row])));
-            EXPECT_FALSE(FileExists(install.Path(kWaiting[row])));
+            EXPECT_EQ("new " + std::to_string(row), ReadWholeFile(install.Path(Installed(row))));
+            EXPECT_FALSE(FileExists(install.Path(Waiting(row))));
         }
     }
 }

@@ -3,34 +3,24 @@
 #include "download_harness.h"
 #include "http_server.h"
 #include "process.h"
+#include "replace.h"
+#include "test_name.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
-struct Row {
-    const char *installed;
-    const char *waiting;
-};
-
-const Row kRows[5] = {
-    {"Larkspan.dll", "Larkspan.tmp"},
-    {"Glimmerock.dll", "Glimmerock.tmp"},
-    {"Mapletide.dll", "Mapletide.tmp"},
-    {"wrenmarsh.dat", "wrenmarsh.tmp"},
-    {"Quillbrook.exe", "Quillbrook.tmp"},
-};
+const ReplacementRow *const kRows = kReplacementTable;
 
 const unsigned kRunLimitMs = 60000;
-
-std::string TestName()
-{
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return std::string(info->test_suite_name()) + "." + info->name();
-}
 
 bool HaveWindows()
 {
@@ -108,18 +98,44 @@ protected:
         return lines;
     }
 
-    void ExpectReplaced(int row)
+    // What a plain file under the name holds; nothing else is opened (a FIFO would block).
+    std::string Content(const std::string &name) const
+    {
+        std::error_code error;
+        return std::filesystem::is_regular_file(At(name), error) ? ReadWholeFile(At(name)) : "";
+    }
+
+    // True if anything stands under the name, a dangling link included.
+    bool Taken(const std::string &name) const
+    {
+        std::error_code error;
+        return std::filesystem::exists(std::filesystem::symlink_status(At(name), error));
+    }
+
+    // Backup names of `row` still taken, from `first` on.
+    int BackupsLeft(int row, int first = 0) const
+    {
+        int left = 0;
+        for (int index = first; index < kBackupNames; index++) {
+            char name[MAX_PATH];
+            left += BackupName(kRows[row], index, name, sizeof name) && Taken(name);
+        }
+        return left;
+    }
+
+    // Replaced; `staleBackups`: backups that could not be removed and stay.
+    void ExpectReplaced(int row, int staleBackups = 0)
     {
         SCOPED_TRACE(kRows[row].installed);
-        EXPECT_TRUE(ReadWholeFile(At(kRows[row].installed)) == NewContent(row));
-        EXPECT_FALSE(FileExists(At(kRows[row].waiting)));
-        EXPECT_FALSE(FileExists(At(std::string(kRows[row].installed) + ".bak")));
+        EXPECT_TRUE(Content(kRows[row].installed) == NewContent(row));
+        EXPECT_FALSE(Taken(kRows[row].waiting));
+        EXPECT_EQ(staleBackups, BackupsLeft(row));
     }
 
     void ExpectUntouched(int row)
     {
         SCOPED_TRACE(kRows[row].installed);
-        EXPECT_TRUE(ReadWholeFile(At(kRows[row].installed)) == OldContent(row));
+        EXPECT_TRUE(Content(kRows[row].installed) == OldContent(row));
     }
 };
 
@@ -152,15 +168,33 @@ TEST_F(UpdaterTest, WaitsWhileTheMainWindowExists)
     EXPECT_EQ(1u, Launches());
 }
 
-TEST_F(UpdaterTest, MissingWaitingFileLeavesItsInstalledFileAlone)
+// Only a plain file under the waiting name is an update: nothing there, a
+// folder, or (natively) a dangling link or a FIFO leave the installed file as
+// it is.
+TEST_F(UpdaterTest, WaitingNameWithoutAFileLeavesItsInstalledFileAlone)
 {
     Stage(install.Folder());
     std::filesystem::remove(At("Mapletide.tmp"));
+    std::filesystem::remove(At("Glimmerock.tmp"));
+    std::filesystem::create_directories(At("Glimmerock.tmp/inside"));
     std::filesystem::remove(At("wrenmarsh.dat"));  // and a row with nothing installed yet
+    std::vector<int> untouched{1, 2}, replaced{0, 3, 4};
+#ifndef _WIN32
+    std::filesystem::remove(At("Larkspan.tmp"));
+    std::filesystem::create_symlink("nowhere", At("Larkspan.tmp"));
+    std::filesystem::remove(At("Quillbrook.tmp"));
+    ASSERT_EQ(0, mkfifo(At("Quillbrook.tmp").c_str(), 0600));
+    untouched = {0, 1, 2, 4};
+    replaced = {3};
+#endif
     ASSERT_TRUE(RunUpdater());
-    ExpectUntouched(2);
-    EXPECT_FALSE(FileExists(At("Mapletide.dll.bak")));
-    for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
+    for (int row : untouched) {
+        ExpectUntouched(row);
+        EXPECT_EQ(row != 2, Taken(kRows[row].waiting)) << kRows[row].waiting;
+        EXPECT_EQ(0, BackupsLeft(row)) << kRows[row].installed;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(At("Glimmerock.tmp/inside")));
+    for (int row : replaced) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
 
@@ -193,13 +227,51 @@ TEST_F(UpdaterTest, InterruptedRunIsPutRightByTheNextRun)
     std::filesystem::rename(At("Mapletide.dll"), At("Mapletide.dll.bak"));
     std::filesystem::rename(At("Mapletide.tmp"), At("Mapletide.dll"));
 
+    // Killed after moving wrenmarsh.dat aside to the name after a backup
+    // that could not be removed: the next run finishes the row.
+    std::filesystem::create_directories(At("wrenmarsh.dat.bak/inside"));
+    std::filesystem::rename(At("wrenmarsh.dat"), At("wrenmarsh.dat.bak1"));
+    // The same for Quillbrook.exe beside an older stale backup, its waiting
+    // file since lost: the newest backup is the old file, and it comes back.
+    WriteWholeFile(At("Quillbrook.exe.bak"), "stale");
+    std::filesystem::rename(At("Quillbrook.exe"), At("Quillbrook.exe.bak1"));
+    std::filesystem::remove(At("Quillbrook.tmp"));
+
     ASSERT_TRUE(RunUpdater());
     ExpectReplaced(0);
     ExpectUntouched(1);
-    EXPECT_FALSE(FileExists(At("Glimmerock.dll.bak")));
+    EXPECT_EQ(0, BackupsLeft(1));
     ExpectReplaced(2);
-    ExpectReplaced(3);
-    ExpectReplaced(4);
+    ExpectReplaced(3, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(At("wrenmarsh.dat.bak/inside")));
+    ExpectUntouched(4);
+    EXPECT_EQ(0, BackupsLeft(4));
+}
+
+// A backup name that can't be freed is passed over: a folder there, or a
+// stale backup that another process keeps open.
+TEST_F(UpdaterTest, BackupThatCannotBeRemovedDoesNotBlockItsRow)
+{
+    Stage(install.Folder());
+    std::filesystem::create_directories(At("Mapletide.dll.bak/inside"));
+    WriteWholeFile(At("Glimmerock.dll.bak"), "stale");
+    const int heldBackups = 1;
+    Environment environment;
+    Process holder;
+#ifdef _WIN32
+    ASSERT_TRUE(StartMainWindow(&holder, 0, At("Glimmerock.dll.bak"), 60000));
+#else
+    environment = {{"WINPOSIX_FAULTS", "remove(Glimmerock.dll.bak)@1-=32"}};
+#endif
+    ASSERT_TRUE(RunUpdater(environment));
+    for (int row : {0, 3, 4}) ExpectReplaced(row);
+    ExpectReplaced(1, heldBackups);
+    ExpectReplaced(2, 1);
+    EXPECT_TRUE(std::filesystem::is_directory(At("Mapletide.dll.bak/inside")));
+    // The next run still finds its way past them.
+    Stage(install.Folder());
+    ASSERT_TRUE(RunUpdater(environment));
+    for (int row = 0; row < 5; row++) ExpectReplaced(row, row == 1 ? heldBackups : row == 2);
 }
 
 #ifdef _WIN32
@@ -239,7 +311,7 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
 {
     Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Glimmerock.dll)@1-4=32,remove(Glimmerock.dll.bak)@1-2=5"}}));
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Glimmerock.dll)@1-4=32,remove(Glimmerock.dll.bak)@1-2=33"}}));
     for (int row = 0; row < 5; row++) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
@@ -264,6 +336,52 @@ TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     ASSERT_TRUE(RunUpdater());
     ExpectReplaced(2);
+}
+
+// Windows reports a link itself: a dangling one under a backup name is a
+// stale backup, and one under the installed name is replaced like a file.
+TEST_F(UpdaterTest, DanglingLinksDoNotStopTheirRows)
+{
+    Stage(install.Folder());
+    std::filesystem::create_symlink("nowhere", At("Larkspan.dll.bak"));
+    std::filesystem::remove(At("Glimmerock.dll"));
+    std::filesystem::create_symlink("nowhere", At("Glimmerock.dll"));
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 5; row++) ExpectReplaced(row);
+    EXPECT_EQ(1u, Launches());
+}
+
+// A log-out ends the X server, and the main application with it: the
+// updater that was waiting for the window goes on with the update.
+TEST_F(UpdaterTest, DisplayLostWhileWaitingMeansTheWindowIsGone)
+{
+    const std::string server = "/usr/bin/Xvfb";
+    if (access(server.c_str(), X_OK) != 0) GTEST_SKIP() << "no Xvfb";
+    int ready[2];
+    ASSERT_EQ(0, pipe(ready));
+    Process xvfb;
+    bool started = StartProgram(&xvfb, server, {"-displayfd", std::to_string(ready[1]), "-nolisten", "tcp"}, "");
+    close(ready[1]);
+    char number[16] = {};
+    ssize_t length = started ? read(ready[0], number, sizeof number - 1) : -1;
+    close(ready[0]);
+    ASSERT_GT(length, 0) << "Xvfb did not start";
+    Environment display{{"DISPLAY", ":" + std::to_string(atoi(number))}};
+
+    Stage(install.Folder());
+    Process main, updater;
+    ASSERT_TRUE(StartProgram(&main, BuiltProgram("standin-main"), {At("window.ready"), "60000"}, install.Folder(),
+                             display));
+    for (int wait = 0; wait < 1000 && !FileExists(At("window.ready")); wait++) PauseMs(10);
+    ASSERT_TRUE(StartProgram(&updater, BuiltProgram("Harrowfen"), {}, install.Folder(), display));
+    PauseMs(1200);
+    ASSERT_FALSE(WaitForProgram(updater, 0, nullptr)) << "the updater did not wait";
+    KillProgram(xvfb);
+    int exitCode = -1;
+    ASSERT_TRUE(WaitForProgram(updater, kRunLimitMs, &exitCode));
+    EXPECT_EQ(0, exitCode);
+    for (int row = 0; row < 5; row++) ExpectReplaced(row);
+    EXPECT_EQ(1u, Launches());
 }
 
 TEST_F(UpdaterTest, FailedLaunchStillEndsWithZero)

@@ -4,6 +4,7 @@
 
 #include "download_harness.h"
 #include "http_server.h"
+#include "test_name.h"
 
 #include <gtest/gtest.h>
 
@@ -19,12 +20,6 @@
 namespace {
 
 const size_t kBlock = 32000;
-
-std::string TestName()
-{
-    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
-    return std::string(info->test_suite_name()) + "." + info->name();
-}
 
 class DownloadTest : public ::testing::Test {
 protected:

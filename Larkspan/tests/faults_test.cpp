@@ -5,6 +5,7 @@
 
 #include "download_harness.h"
 #include "http_server.h"
+#include "test_name.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,7 @@ protected:
     }
 
     TestHttpServer server;
-    Scratch scratch{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    Scratch scratch{TestName()};
     std::string target = scratch.Path("download.bin");
     std::string body;
 };

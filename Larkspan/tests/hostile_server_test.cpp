@@ -4,6 +4,7 @@
 
 #include "download_harness.h"
 #include "http_server.h"
+#include "test_name.h"
 
 #include "process.h"
 
@@ -22,7 +23,7 @@ namespace {
 class HostileServer : public ::testing::Test {
 protected:
     TestHttpServer server;
-    Scratch scratch{::testing::UnitTest::GetInstance()->current_test_info()->name()};
+    Scratch scratch{TestName()};
     std::string target = scratch.Path("download.bin");
 
     void ExpectFailureWithoutFile(const std::string &url)

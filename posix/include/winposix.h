@@ -56,7 +56,9 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetReadFile,
- * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA.
+ * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA; "*"
+ * counts the calls of all of them together ("*@5-=31": everything from the
+ * fifth call on fails, as if the process had been stopped there).
  */
 WINPOSIX_API BOOL WinPosix_SetFaults(const char *rules);
 

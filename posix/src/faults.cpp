@@ -110,7 +110,7 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
     counted->second++;
     bool hit = false;
     for (FaultRule &rule : faultRules) {
-        if (rule.function != function) continue;
+        if (rule.function != function && rule.function != "*") continue;
         if (!rule.name.empty() && !EndsWith(argument, rule.name)) continue;
         rule.seen++;
         if (!hit && rule.seen >= rule.first && (rule.last == 0 || rule.seen <= rule.last)) {
@@ -141,7 +141,8 @@ DWORD WinPosixErrorFromErrno(int error)
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS: case EISDIR: return ERROR_ACCESS_DENIED;
+    case EACCES: case EPERM: case EISDIR: return ERROR_ACCESS_DENIED;
+    case EROFS: return ERROR_WRITE_PROTECT;
     case EBUSY: case ETXTBSY: return ERROR_SHARING_VIOLATION;
     case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
@@ -172,6 +173,7 @@ int WinPosixErrnoFromError(DWORD error)
     switch (error) {
     case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return ENOENT;
     case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return EACCES;
+    case ERROR_WRITE_PROTECT: return EROFS;
     case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
     case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
     case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;

@@ -94,14 +94,24 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
         SetLastError(error);
         return INVALID_FILE_ATTRIBUTES;
     }
+    // Windows reports a link itself, not what it points to: a reparse point,
+    // a folder as well when it leads to one. A dangling link is there.
     struct stat info;
-    if (!path || stat(path, &info) != 0) {
+    if (!path || lstat(path, &info) != 0) {
         SetLastError(path ? WinPosixPathError(path, errno) : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attributes = 0;
-    if (S_ISDIR(info.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
-    if (!(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
+    if (S_ISLNK(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        struct stat target;
+        if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if (S_ISDIR(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    } else if (!S_ISREG(info.st_mode)) {
+        attributes |= FILE_ATTRIBUTE_DEVICE;  // FIFOs, sockets and devices: not files to read or move
+    }
+    if (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 

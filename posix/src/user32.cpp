@@ -76,9 +76,26 @@ std::map<DWORD, ThreadQueue *> queues;
 // Handles are never reused, so a handle kept after DestroyWindow names nothing.
 uintptr_t nextWindow = 0x10010;
 
-// One connection per process, opened on first need; none when there is no display.
+// One connection per process, opened on first need; none when there is no
+// display, and none from the moment it is lost (the X server ended, as at
+// log-out): a display that is gone has no windows.
 Display *xDisplay;
 bool xTried;
+bool xLost;
+
+// Xlib's own handler of a fatal I/O error (one for the process) exits; this
+// one returns, and Xlib then calls the connection's exit handler below in
+// place of exiting (libX11 1.7 and later). Every later call on the
+// connection fails at once.
+int IgnoreXIOError(Display *)
+{
+    return 0;
+}
+
+void OnXConnectionLost(Display *, void *)
+{
+    xLost = true;
+}
 
 Display *XDisplayLocked()
 {
@@ -86,6 +103,16 @@ Display *XDisplayLocked()
         xTried = true;
         const char *name = getenv("DISPLAY");
         if (name && *name) xDisplay = XOpenDisplay(nullptr);
+        if (xDisplay) {
+            XSetIOErrorHandler(IgnoreXIOError);
+            XSetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
+        }
+    }
+    // A lost connection is closed here, outside any Xlib call on it; having
+    // failed, it sends nothing more and closing only frees it.
+    if (xLost && xDisplay) {
+        XCloseDisplay(xDisplay);
+        xDisplay = nullptr;
     }
     return xDisplay;
 }
@@ -729,6 +756,7 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
     ::Window found = FindXWindowLocked(narrowClass);
     XSync(display, False);
     XSetErrorHandler(previous);
+    if (!XDisplayLocked()) return nullptr;  // lost during the lookup
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.
     return found ? (HWND)(uintptr_t)found : nullptr;

@@ -37,6 +37,11 @@ std::string BuiltProgram(const std::string &name)
 #endif
 }
 
+Process::~Process()
+{
+    KillProgram(*this);
+}
+
 #ifdef _WIN32
 
 static void SetVariable(const std::string &name, const char *value)
@@ -106,8 +111,14 @@ bool StartProgram(Process *process, const std::string &program, const std::vecto
     for (std::string &word : words) argv.push_back(&word[0]);
     argv.push_back(nullptr);
 
+    // A variable given replaces the inherited one: the first of two would win.
     std::vector<std::string> variables;
-    for (char **each = environ; *each; each++) variables.push_back(*each);
+    for (char **each = environ; *each; each++) {
+        bool replaced = false;
+        for (const auto &variable : environment)
+            replaced = replaced || std::string(*each).rfind(variable.first + "=", 0) == 0;
+        if (!replaced) variables.push_back(*each);
+    }
     for (const auto &variable : environment) variables.push_back(variable.first + "=" + variable.second);
     std::vector<char *> envp;
     for (std::string &variable : variables) envp.push_back(&variable[0]);

@@ -12,8 +12,15 @@ std::string ProgramFolder();
 // A program of the build by its base name ("Harrowfen"), with ".exe" on Windows.
 std::string BuiltProgram(const std::string &name);
 
+// A started program; one still running when the object goes (a failed
+// assertion returns early) is killed, so that no test leaves one behind.
 struct Process {
     intptr_t handle = 0;  // process handle on Windows, pid elsewhere
+
+    Process() = default;
+    Process(const Process &) = delete;
+    Process &operator=(const Process &) = delete;
+    ~Process();
 };
 
 using Environment = std::vector<std::pair<std::string, std::string>>;
