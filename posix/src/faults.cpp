@@ -121,6 +121,23 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
     return hit;
 }
 
+bool WinPosixFaulted(const char *function, const char *argument)
+{
+    DWORD error;
+    if (!WinPosixFaultHit(function, argument, &error)) return false;
+    SetLastError(error);
+    return true;
+}
+
+bool WinPosixRuntimeFaulted(const char *function, const char *argument)
+{
+    DWORD error;
+    if (!WinPosixFaultHit(function, argument, &error)) return false;
+    SetLastError(error);
+    errno = WinPosixErrnoFromError(error);
+    return true;
+}
+
 BOOL WinPosix_SetFaults(const char *rules)
 {
     std::lock_guard<std::mutex> hold(faultLock);

@@ -4,9 +4,33 @@
 
 #include <windows.h>
 
+#include <cerrno>
+
 // Counts one call of `function` with its file or URL argument (may be null)
 // and says whether a rule makes it fail; if so, *error holds the code to fail with.
 bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error);
+
+// The same as the first line of a layer function: when a rule fails the call,
+// the last error is set to the rule's code and the function only returns:
+//     if (WinPosixFaulted("InternetOpenA", agent)) return nullptr;
+bool WinPosixFaulted(const char *function, const char *argument);
+// For the runtime's functions, which report through errno as well.
+bool WinPosixRuntimeFaulted(const char *function, const char *argument);
+
+// A failing return in one line: sets the last error and gives back `result`.
+template <typename Result> Result WinPosixFail(DWORD error, Result result)
+{
+    SetLastError(error);
+    return result;
+}
+
+// The same for the runtime's functions: the last error and errno.
+template <typename Result> Result WinPosixRuntimeFail(DWORD error, int errnoValue, Result result)
+{
+    SetLastError(error);
+    errno = errnoValue;
+    return result;
+}
 
 // The errno value that stands for a Win32 error code, and the reverse.
 int WinPosixErrnoFromError(DWORD error);

@@ -89,11 +89,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR)
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
-    DWORD error;
-    if (WinPosixFaultHit("GetFileAttributesA", path, &error)) {
-        SetLastError(error);
-        return INVALID_FILE_ATTRIBUTES;
-    }
+    if (WinPosixFaulted("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
     // Windows reports a link itself, not what it points to: a reparse point,
     // a folder as well when it leads to one. A dangling link is there.
     struct stat info;

@@ -102,22 +102,9 @@ extern "C" {
 
 WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
 {
-    DWORD error;
-    if (WinPosixFaultHit("fopen", path, &error)) {
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return nullptr;
-    }
-    if (!path || !mode) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        errno = EINVAL;
-        return nullptr;
-    }
-    if (!*path) {
-        SetLastError(ERROR_PATH_NOT_FOUND);
-        errno = ENOENT;
-        return nullptr;
-    }
+    if (WinPosixRuntimeFaulted("fopen", path)) return nullptr;
+    if (!path || !mode) return WinPosixRuntimeFail(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
+    if (!*path) return WinPosixRuntimeFail(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
     FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
     if (!file) {
@@ -132,12 +119,7 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
 
 WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, FILE *file)
 {
-    DWORD error;
-    if (WinPosixFaultHit("fwrite", nullptr, &error)) {
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return 0;
-    }
+    if (WinPosixRuntimeFaulted("fwrite", nullptr)) return 0;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     size_t written = fwrite(data, size, count, file);
@@ -148,12 +130,7 @@ WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, F
 
 WINPOSIX_API int __wrap_fflush(FILE *file)
 {
-    DWORD error;
-    if (WinPosixFaultHit("fflush", nullptr, &error)) {
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return EOF;
-    }
+    if (WinPosixRuntimeFaulted("fflush", nullptr)) return EOF;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     int result = fflush(file);
@@ -164,7 +141,7 @@ WINPOSIX_API int __wrap_fflush(FILE *file)
 
 WINPOSIX_API int __wrap_fclose(FILE *file)
 {
-    DWORD error;
+    DWORD error = 0;
     bool fail = WinPosixFaultHit("fclose", nullptr, &error);
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
@@ -176,9 +153,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
     ReleaseSigpipe(hold);
     if (fail) {
         // The stream is gone all the same, as after any failed fclose.
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return EOF;
+        return WinPosixRuntimeFail(error, WinPosixErrnoFromError(error), EOF);
     }
     if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
     return result;
@@ -186,12 +161,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
 
 WINPOSIX_API int __wrap_remove(const char *path)
 {
-    DWORD error;
-    if (WinPosixFaultHit("remove", path, &error)) {
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return -1;
-    }
+    if (WinPosixRuntimeFaulted("remove", path)) return -1;
     // Windows' remove deletes files only: a folder is refused, never removed.
     int result = unlink(path);
     if (result != 0) {
@@ -206,17 +176,8 @@ WINPOSIX_API int __wrap_remove(const char *path)
 // Windows contract so that code tested here behaves the same there.
 WINPOSIX_API int __wrap_rename(const char *from, const char *to)
 {
-    DWORD error;
-    if (WinPosixFaultHit("rename", from, &error)) {
-        SetLastError(error);
-        errno = WinPosixErrnoFromError(error);
-        return -1;
-    }
-    if (!from || !to) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        errno = EINVAL;
-        return -1;
-    }
+    if (WinPosixRuntimeFaulted("rename", from)) return -1;
+    if (!from || !to) return WinPosixRuntimeFail(ERROR_INVALID_PARAMETER, EINVAL, -1);
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno == EINVAL || errno == ENOSYS) {
         // A file system without RENAME_NOREPLACE: link and unlink keep the rule.
@@ -229,19 +190,12 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
     int saved = errno;
     DWORD code = WinPosixPathError(from, saved);
     if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = WinPosixPathError(to, saved);
-    SetLastError(code);
-    errno = saved;
-    return -1;
+    return WinPosixRuntimeFail(code, saved, -1);
 }
 
 WINPOSIX_API void *__wrap_malloc(size_t size)
 {
-    DWORD error;
-    if (WinPosixFaultHit("malloc", nullptr, &error)) {
-        SetLastError(error);
-        errno = ENOMEM;
-        return nullptr;
-    }
+    if (WinPosixFaulted("malloc", nullptr)) return WinPosixRuntimeFail(GetLastError(), ENOMEM, nullptr);
     return malloc(size);
 }
 

@@ -40,8 +40,7 @@ HINSTANCE ShellError(DWORD code)
 HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT)
 {
     std::string program = Narrow(file);
-    DWORD error;
-    if (WinPosixFaultHit("ShellExecuteW", program.c_str(), &error)) return ShellError(error);
+    if (WinPosixFaulted("ShellExecuteW", program.c_str())) return ShellError(GetLastError());
     if (verb && *verb && Narrow(verb) != "open") return ShellError(SE_ERR_NOASSOC);
     if (program.empty()) return ShellError(SE_ERR_FNF);
 
