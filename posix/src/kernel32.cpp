@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <ctime>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
 
 namespace {
@@ -16,6 +17,18 @@ thread_local DWORD lastError;
 std::mutex debugLock;
 WinPosixDebugObserver debugObserver;
 void *debugObserverContext;
+
+// WINPOSIX_DEBUG_OUTPUT, read once: the library writes a line for every
+// block, and with nobody watching that should cost no more than formatting it.
+// Kept as a copy, since the environment's own string may change under us.
+const char *DebugOutputPath()
+{
+    static const std::string path = [] {
+        const char *value = getenv("WINPOSIX_DEBUG_OUTPUT");
+        return std::string(value ? value : "");
+    }();
+    return path.empty() ? nullptr : path.c_str();
+}
 
 ULONGLONG MonotonicMilliseconds()
 {
@@ -92,8 +105,8 @@ void WINAPI OutputDebugStringA(LPCSTR text)
     DWORD saved = GetLastError();
     std::lock_guard<std::mutex> hold(debugLock);
     if (debugObserver) debugObserver(debugObserverContext, text);
-    const char *path = getenv("WINPOSIX_DEBUG_OUTPUT");
-    if (path && *path) {
+    const char *path = DebugOutputPath();
+    if (path) {
         if (FILE *sink = fopen(path, "a")) {
             fprintf(sink, "%s\n", text);
             fclose(sink);
