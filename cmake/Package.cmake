@@ -1,24 +1,37 @@
-# The Windows package: `cmake --build --preset windows --target package`
-# makes build/windows/Larkspan-VERSION-win32.zip with what an installation
-# and a developer need: the DLL, its header, import libraries for MinGW
-# (libLarkspan.dll.a) and for MSVC's linker (Larkspan.lib), the updater,
-# larkspan-get and the README.
-install(TARGETS Larkspan RUNTIME DESTINATION . ARCHIVE DESTINATION lib)
-install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION include)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# The Windows packages: `cmake --build --preset windows --target package`
+# (or windows64) makes, in the build folder,
+#   Larkspan-VERSION-win32.zip (win64 for the 64-bit build) with what an
+#     installation and a developer need: the DLL, its header, import
+#     libraries for MinGW (libLarkspan.dll.a) and for MSVC's linker
+#     (Larkspan.lib), the updater, larkspan-get and the README, all without
+#     debugging information;
+#   Larkspan-VERSION-win32-symbols.zip with the debugging information of each
+#     of those programs (NAME.debug, named by the program's debug link).
+install(TARGETS Larkspan RUNTIME DESTINATION . COMPONENT runtime ARCHIVE DESTINATION lib COMPONENT runtime)
+install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION . COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION include COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
+foreach(shipped Larkspan Harrowfen larkspan-get)
+  install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
+endforeach()
 
 # MSVC's linker reads the same short import members; it wants the .lib name.
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/Larkspan.lib
-  COMMAND ${LARKSPAN_DLLTOOL} --kill-at --input-def ${PROJECT_SOURCE_DIR}/Larkspan/Larkspan.def
+  COMMAND ${LARKSPAN_DLLTOOL} --kill-at --input-def ${LARKSPAN_DEF_FILE}
           --dllname Larkspan.dll --output-lib ${PROJECT_BINARY_DIR}/Larkspan.lib
-  DEPENDS ${PROJECT_SOURCE_DIR}/Larkspan/Larkspan.def VERBATIM)
+  DEPENDS ${LARKSPAN_DEF_FILE} VERBATIM)
 add_custom_target(msvc-import-library ALL DEPENDS ${PROJECT_BINARY_DIR}/Larkspan.lib)
-install(FILES ${PROJECT_BINARY_DIR}/Larkspan.lib DESTINATION lib)
+install(FILES ${PROJECT_BINARY_DIR}/Larkspan.lib DESTINATION lib COMPONENT runtime)
 
+math(EXPR width "${CMAKE_SIZEOF_VOID_P} * 8")
+set(package Larkspan-${PROJECT_VERSION}-win${width})
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Larkspan)
-set(CPACK_SYSTEM_NAME win32)
+set(CPACK_SYSTEM_NAME win${width})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR})
+set(CPACK_COMPONENTS_ALL runtime symbols)
+set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
+set(CPACK_ARCHIVE_RUNTIME_FILE_NAME ${package})
+set(CPACK_ARCHIVE_SYMBOLS_FILE_NAME ${package}-symbols)
 include(CPack)

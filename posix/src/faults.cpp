@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 #include <vector>
+#include <sys/stat.h>
 
 namespace {
 
@@ -154,6 +155,16 @@ DWORD WinPosixErrorFromErrno(int error)
     case EIO: return ERROR_GEN_FAILURE;
     default: return ERROR_GEN_FAILURE;
     }
+}
+
+DWORD WinPosixPathError(const char *path, int error)
+{
+    DWORD code = WinPosixErrorFromErrno(error);
+    const char *slash = path ? strrchr(path, '/') : nullptr;
+    if (code != ERROR_FILE_NOT_FOUND || !slash) return code;
+    std::string parent(path, slash == path ? 1 : (size_t)(slash - path));
+    struct stat info;
+    return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? code : ERROR_PATH_NOT_FOUND;
 }
 
 int WinPosixErrnoFromError(DWORD error)

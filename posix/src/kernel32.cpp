@@ -87,7 +87,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     }
     struct stat info;
     if (!path || stat(path, &info) != 0) {
-        SetLastError(path ? WinPosixErrorFromErrno(errno) : ERROR_INVALID_PARAMETER);
+        SetLastError(path ? WinPosixPathError(path, errno) : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attributes = 0;

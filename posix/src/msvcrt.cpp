@@ -14,20 +14,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-// Windows tells a missing folder (ERROR_PATH_NOT_FOUND) from a missing file.
-bool ParentExists(const char *path)
-{
-    const char *slash = strrchr(path, '/');
-    if (!slash) return true;
-    std::string parent(path, slash == path ? 1 : (size_t)(slash - path));
-    struct stat info;
-    return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-}  // namespace
-
 extern "C" {
 
 WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
@@ -51,9 +37,7 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
     FILE *file = fopen(path, mode);
     if (!file) {
         int saved = errno;
-        DWORD code = WinPosixErrorFromErrno(saved);
-        if (code == ERROR_FILE_NOT_FOUND && !ParentExists(path)) code = ERROR_PATH_NOT_FOUND;
-        SetLastError(code);
+        SetLastError(WinPosixPathError(path, saved));
         errno = saved;
     }
     return file;
@@ -108,8 +92,13 @@ WINPOSIX_API int __wrap_remove(const char *path)
         errno = WinPosixErrnoFromError(error);
         return -1;
     }
-    int result = remove(path);
-    if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
+    // Windows' remove deletes files only: a folder is refused, never removed.
+    int result = unlink(path);
+    if (result != 0) {
+        int saved = errno == EISDIR || errno == EPERM ? EACCES : errno;
+        SetLastError(WinPosixPathError(path, saved));
+        errno = saved;
+    }
     return result;
 }
 
@@ -136,7 +125,12 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
             return 0;
         }
     }
-    SetLastError(errno == EEXIST ? ERROR_ALREADY_EXISTS : WinPosixErrorFromErrno(errno));
+    // A missing source is a missing file; past that, a missing folder on either side.
+    int saved = errno;
+    DWORD code = WinPosixPathError(from, saved);
+    if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = WinPosixPathError(to, saved);
+    SetLastError(code);
+    errno = saved;
     return -1;
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Makes the Windows zip with CPack, checks it holds exactly what it should,
-unpacks it and runs larkspan-get.exe from it under Wine against a loopback
-server.
+"""Makes the Windows zips with CPack, checks they hold exactly what they
+should (the programs without debugging information, their .debug files in the
+symbols zip), unpacks the package and runs larkspan-get.exe from it under Wine
+against a loopback server.
 
-    check_package.py BUILD_DIR WINE_RUN
+    check_package.py BUILD_DIR WINE_RUN WIDTH
 """
 import filecmp
 import glob
@@ -19,18 +20,30 @@ EXPECTED = {
     "Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe", "README.md",
     "include/Larkspan.h", "lib/libLarkspan.dll.a", "lib/Larkspan.lib",
 }
+SYMBOLS = {"Larkspan.dll.debug", "Harrowfen.exe.debug", "larkspan-get.exe.debug"}
 
 
-def main(build, wine_run):
-    for old in glob.glob(os.path.join(build, "Larkspan-*-win32.zip")):
+def contents(archive):
+    return {name for name in archive.namelist() if not name.endswith("/")}
+
+
+def main(build, wine_run, width):
+    for old in glob.glob(os.path.join(build, "Larkspan-*-win*.zip")):
         os.remove(old)
     subprocess.run(["cpack", "--config", os.path.join(build, "CPackConfig.cmake")], cwd=build, check=True,
                    stdout=subprocess.DEVNULL)
-    (package,) = glob.glob(os.path.join(build, "Larkspan-*-win32.zip"))
+    (package,) = glob.glob(os.path.join(build, f"Larkspan-*-win{width}.zip"))
+    (symbols,) = glob.glob(os.path.join(build, f"Larkspan-*-win{width}-symbols.zip"))
+    with zipfile.ZipFile(symbols) as archive:
+        if contents(archive) != SYMBOLS:
+            sys.exit(f"the symbols zip holds {sorted(contents(archive))}, expected {sorted(SYMBOLS)}")
     with zipfile.ZipFile(package) as archive:
-        names = {name for name in archive.namelist() if not name.endswith("/")}
+        names = contents(archive)
         if names != EXPECTED:
             sys.exit(f"the zip holds {sorted(names)}, expected {sorted(EXPECTED)}")
+        for name in ("Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe"):
+            if b".debug_info" in archive.read(name):
+                sys.exit(f"{name} in the zip carries debugging information")
         with tempfile.TemporaryDirectory() as scratch:
             unpacked = os.path.join(scratch, "unpacked")
             archive.extractall(unpacked)
@@ -46,8 +59,9 @@ def main(build, wine_run):
                 server.shutdown()
             if result != 0 or not filecmp.cmp(out, expected, shallow=False):
                 sys.exit(f"larkspan-get.exe from the zip: result {result}, or the stored file differs")
-    print(f"{os.path.basename(package)}: the expected files, and larkspan-get.exe from it downloads right")
+    print(f"{os.path.basename(package)}: the expected files, and larkspan-get.exe from it downloads right; "
+          f"{os.path.basename(symbols)}: the debugging information")
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:3])
+    main(*sys.argv[1:4])

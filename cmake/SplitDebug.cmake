@@ -1,0 +1,16 @@
+# larkspan_split_debug(target): what ships carries no debugging information
+# (it made up most of the DLL's size and held the build's source paths). The 
+# DWARF sections move to TARGET.debug beside the binary, which names it in a
+# debug link, so gdb or a crash tool that finds both can still read a crash
+# from the field; the .debug files ship in a symbols archive of their own.
+function(larkspan_split_debug target)
+  if(NOT WIN32)
+    return()
+  endif()
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${target}> $<TARGET_FILE_NAME:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug
+            $<TARGET_FILE_NAME:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
+endfunction()

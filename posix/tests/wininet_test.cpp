@@ -1,0 +1,221 @@
+// WinINet as the download library uses it: header queries, body reads and
+// handle lifetime, against the scripted server. The same expectations hold
+// for Windows' wininet.dll and for the layer.
+#ifdef _WIN32
+#include <windows.h>
+#include <wininet.h>
+#else
+#include <wininet.h>
+#endif
+
+#include "http_server.h"
+#include "platform.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kRawHeaders[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nConnection: close\r\nX-Extra: a\r\n\r\n";
+
+class WininetContract : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        server.Route("/small", Respond(200, "hello", "X-Extra: a\r\n"));
+        server.Route("/gone", Respond(404, "no such path\n"));
+        server.Route("/chunked", RespondChunked("hello", 2));
+        server.Route("/moved", Redirect(302, server.Url("/small")));
+        session = InternetOpenA("conformance", INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0);
+        ASSERT_NE(nullptr, session) << GetLastError();
+    }
+    void TearDown() override
+    {
+        if (request) InternetCloseHandle(request);
+        if (session) InternetCloseHandle(session);
+    }
+    void Open(const std::string &path)
+    {
+        request = InternetOpenUrlA(session, server.Url(path).c_str(), NULL, 0, INTERNET_FLAG_RELOAD, 0);
+        ASSERT_NE(nullptr, request) << GetLastError();
+    }
+
+    TestHttpServer server;
+    HINTERNET session = nullptr;
+    HINTERNET request = nullptr;
+};
+
+// The size probe, a buffer one byte short, and a buffer just large enough.
+// Sizes count the terminator while asking, and leave it out once filled.
+TEST_F(WininetContract, TextQueriesReportTheSizeTheyNeed)
+{
+    Open("/small");
+    const struct {
+        DWORD level;
+        std::string value;
+    } cases[] = {
+        {HTTP_QUERY_RAW_HEADERS_CRLF, kRawHeaders},
+        {HTTP_QUERY_CONTENT_LENGTH, "5"},
+        {HTTP_QUERY_STATUS_CODE, "200"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.level);
+        DWORD needed = (DWORD)c.value.size() + 1;
+        DWORD size = 0;
+        SetLastError(0);
+        EXPECT_FALSE(HttpQueryInfoA(request, c.level, NULL, &size, NULL));
+        EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_EQ(needed, size);
+
+        std::vector<char> buffer(needed + 8, '#');
+        // Wine writes the status code into a buffer one byte short, its
+        // terminator past the end, and reports success.
+        if (!(UnderWine() && c.level == HTTP_QUERY_STATUS_CODE)) {
+            size = needed - 1;
+            SetLastError(0);
+            EXPECT_FALSE(HttpQueryInfoA(request, c.level, buffer.data(), &size, NULL));
+            EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+            EXPECT_EQ(needed, size);
+        }
+
+        size = needed;
+        ASSERT_TRUE(HttpQueryInfoA(request, c.level, buffer.data(), &size, NULL)) << GetLastError();
+        EXPECT_EQ(needed - 1, size);
+        EXPECT_EQ(c.value, std::string(buffer.data()));
+        EXPECT_EQ('#', buffer[needed]);
+    }
+}
+
+// A followed redirect answers with the final response's headers.
+TEST_F(WininetContract, NumberQueriesFillADword)
+{
+    const struct {
+        const char *path;
+        DWORD level;
+        DWORD value;
+    } cases[] = {
+        {"/small", HTTP_QUERY_STATUS_CODE, 200},
+        {"/gone", HTTP_QUERY_STATUS_CODE, 404},
+        {"/small", HTTP_QUERY_CONTENT_LENGTH, 5},
+        {"/moved", HTTP_QUERY_STATUS_CODE, 200},
+        {"/moved", HTTP_QUERY_CONTENT_LENGTH, 5},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        Open(c.path);
+        DWORD number = 0xDEADBEEF, size = 0;
+        SetLastError(0);
+        EXPECT_FALSE(HttpQueryInfoA(request, c.level | HTTP_QUERY_FLAG_NUMBER, NULL, &size, NULL));
+        EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+        EXPECT_EQ((DWORD)sizeof number, size);
+        ASSERT_TRUE(HttpQueryInfoA(request, c.level | HTTP_QUERY_FLAG_NUMBER, &number, &size, NULL)) << GetLastError();
+        EXPECT_EQ(c.value, number);
+        EXPECT_EQ((DWORD)sizeof number, size);
+        InternetCloseHandle(request);
+        request = nullptr;
+    }
+}
+
+// A header that is not there is reported as such, before any size question.
+TEST_F(WininetContract, MissingHeaderIsNotFoundWithOrWithoutBuffer)
+{
+    Open("/chunked");
+    char buffer[64];
+    for (bool withBuffer : {false, true}) {
+        DWORD size = withBuffer ? sizeof buffer : 0;
+        SetLastError(0);
+        EXPECT_FALSE(HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, withBuffer ? buffer : NULL, &size, NULL));
+        EXPECT_EQ((DWORD)ERROR_HTTP_HEADER_NOT_FOUND, GetLastError()) << withBuffer;
+    }
+}
+
+// The index names the occurrence wanted and moves past the one returned.
+// Wine leaves it alone for the status code, which is no header.
+TEST_F(WininetContract, IndexMovesToTheNextOccurrence)
+{
+    Open("/small");
+    for (DWORD level : {HTTP_QUERY_CONTENT_LENGTH, HTTP_QUERY_STATUS_CODE}) {
+        SCOPED_TRACE(level);
+        DWORD moved = UnderWine() && level == HTTP_QUERY_STATUS_CODE ? 0 : 1;
+        char buffer[64];
+        DWORD size = sizeof buffer, index = 0;
+        ASSERT_TRUE(HttpQueryInfoA(request, level, buffer, &size, &index)) << GetLastError();
+        EXPECT_EQ(moved, index);
+        if (!moved) continue;
+        size = sizeof buffer;
+        SetLastError(0);
+        EXPECT_FALSE(HttpQueryInfoA(request, level, buffer, &size, &index));
+        EXPECT_EQ((DWORD)ERROR_HTTP_HEADER_NOT_FOUND, GetLastError());
+        EXPECT_EQ(1u, index);
+    }
+}
+
+// Every read but the last fills the buffer, however the body arrives; the
+// end is a successful read of 0 bytes, as often as it is asked for.
+TEST_F(WininetContract, ReadsFillTheBufferUntilTheBodyEnds)
+{
+    std::string body(100000, '\0');
+    for (size_t i = 0; i < body.size(); i++) body[i] = (char)(i * 7 + i / 251);
+    server.Route("/pieces", RespondInPieces(body, 1000, 2));
+    Open("/pieces");
+    const DWORD expected[] = {32000, 32000, 32000, 4000, 0, 0};
+    std::string got;
+    std::vector<char> buffer(32000);
+    for (DWORD want : expected) {
+        DWORD read = 0xFFFF;
+        ASSERT_TRUE(InternetReadFile(request, buffer.data(), (DWORD)buffer.size(), &read)) << GetLastError();
+        EXPECT_EQ(want, read);
+        got.append(buffer.data(), read);
+    }
+    EXPECT_TRUE(got == body);
+}
+
+// Every call on a handle that is not open fails with ERROR_INVALID_HANDLE,
+// whether it was closed or never existed. Wine's HttpQueryInfoA says
+// ERROR_INTERNET_INCORRECT_HANDLE_TYPE instead.
+TEST_F(WininetContract, HandlesThatAreNotOpenAreInvalid)
+{
+    Open("/small");
+    HINTERNET closed = request;
+    ASSERT_TRUE(InternetCloseHandle(request));
+    request = nullptr;
+    HINTERNET madeUp = (HINTERNET)(uintptr_t)0x5EED0;
+    for (HINTERNET handle : {closed, madeUp}) {
+        char buffer[16];
+        DWORD size = sizeof buffer, read = 0;
+        SetLastError(0);
+        EXPECT_FALSE(InternetReadFile(handle, buffer, sizeof buffer, &read));
+        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+        SetLastError(0);
+        EXPECT_FALSE(HttpQueryInfoA(handle, HTTP_QUERY_STATUS_CODE, buffer, &size, NULL));
+        EXPECT_EQ(UnderWine() ? (DWORD)ERROR_INTERNET_INCORRECT_HANDLE_TYPE : (DWORD)ERROR_INVALID_HANDLE,
+                  GetLastError());
+        SetLastError(0);
+        EXPECT_FALSE(InternetCloseHandle(handle));
+        EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    }
+}
+
+// Closing a session closes the requests opened from it.
+TEST_F(WininetContract, ClosingTheSessionClosesItsRequests)
+{
+#ifndef _WIN32
+    GTEST_SKIP() << "the layer keeps a request usable after its session is closed (README, The POSIX layer)";
+#endif
+    Open("/small");
+    ASSERT_TRUE(InternetCloseHandle(session)) << GetLastError();
+    session = nullptr;
+    char buffer[16];
+    DWORD read = 0;
+    SetLastError(0);
+    EXPECT_FALSE(InternetReadFile(request, buffer, sizeof buffer, &read));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    SetLastError(0);
+    EXPECT_FALSE(InternetCloseHandle(request));
+    EXPECT_EQ((DWORD)ERROR_INVALID_HANDLE, GetLastError());
+    request = nullptr;
+}
+
+}  // namespace
