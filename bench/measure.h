@@ -58,9 +58,16 @@ inline unsigned long long PeakKilobytes()
     GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
     return counters.PeakWorkingSetSize / 1024;
 #else
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    return (unsigned long long)usage.ru_maxrss;
+    // The high-water mark of this program's own memory: getrusage's figure
+    // would also count the process that started it, from before exec.
+    unsigned long long peak = 0;
+    if (FILE *status = fopen("/proc/self/status", "r")) {
+        char line[256];
+        while (fgets(line, sizeof line, status))
+            if (sscanf(line, "VmHWM: %llu kB", &peak) == 1) break;
+        fclose(status);
+    }
+    return peak;
 #endif
 }
 

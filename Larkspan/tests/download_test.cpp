@@ -63,7 +63,7 @@ TEST_F(DownloadTest, SmallBodyIsReadInOneBlockAndCountedInWholeKilobytes)
 
 TEST_F(DownloadTest, BodiesAroundBlockBoundariesAreStoredByteForByte)
 {
-    for (size_t size : std::vector<size_t>{kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 100000, 250007}) {
+    for (size_t size : std::vector<size_t>{kBlock - 1, kBlock, kBlock + 1, 2 * kBlock, 100000, 250007, 3000017}) {
         SCOPED_TRACE(size);
         std::string body = PatternBody(size, (unsigned)size);
         std::string path = "/body" + std::to_string(size);

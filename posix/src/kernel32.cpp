@@ -9,6 +9,7 @@
 #include <ctime>
 #include <map>
 #include <mutex>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +31,18 @@ thread_local int debugObserverDepth;                      // this thread's calls
 
 // The file named by WINPOSIX_DEBUG_OUTPUT takes one whole line at a time.
 std::mutex debugFileLock;
+
+// WINPOSIX_DEBUG_OUTPUT, read once: the library writes a line for every
+// block, and with nobody watching that should cost no more than formatting it.
+// Kept as a copy, since the environment's own string may change under us.
+const char *DebugOutputPath()
+{
+    static const std::string path = [] {
+        const char *value = getenv("WINPOSIX_DEBUG_OUTPUT");
+        return std::string(value ? value : "");
+    }();
+    return path.empty() ? nullptr : path.c_str();
+}
 
 ULONGLONG MonotonicMilliseconds()
 {
@@ -136,8 +149,8 @@ void WINAPI OutputDebugStringA(LPCSTR text)
         if (--debugCallsInObserver[generation] == 0) debugCallsInObserver.erase(generation);
         debugObserverLeft.notify_all();
     }
-    const char *path = getenv("WINPOSIX_DEBUG_OUTPUT");
-    if (path && *path) {
+    const char *path = DebugOutputPath();
+    if (path) {
         std::lock_guard<std::mutex> hold(debugFileLock);
         if (FILE *sink = fopen(path, "a")) {
             fprintf(sink, "%s\n", text);

@@ -19,8 +19,10 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
+#include <dlfcn.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
+
 
 #include <condition_variable>
 #include <cstdarg>
@@ -76,6 +78,52 @@ std::map<DWORD, ThreadQueue *> queues;
 // Handles are never reused, so a handle kept after DestroyWindow names nothing.
 uintptr_t nextWindow = 0x10010;
 
+// libX11's functions, loaded with the first display: a process that never
+// makes or looks for a window (as most callers of the download library) does
+// not pay for loading the X libraries when it starts.
+struct XFunctions {
+    decltype(&::XOpenDisplay) OpenDisplay;
+    decltype(&::XCreateSimpleWindow) CreateSimpleWindow;
+    decltype(&::XDestroyWindow) DestroyWindow;
+    decltype(&::XSetClassHint) SetClassHint;
+    decltype(&::XGetClassHint) GetClassHint;
+    decltype(&::XStoreName) StoreName;
+    decltype(&::XQueryTree) QueryTree;
+    decltype(&::XSetErrorHandler) SetErrorHandler;
+    decltype(&::XFlush) Flush;
+    decltype(&::XSync) Sync;
+    decltype(&::XFree) Free;
+    decltype(&::XSetIOErrorHandler) SetIOErrorHandler;
+    decltype(&::XSetIOErrorExitHandler) SetIOErrorExitHandler;
+    decltype(&::XCloseDisplay) CloseDisplay;
+};
+XFunctions x;
+
+template <typename Function> bool Resolve(void *library, const char *name, Function *function)
+{
+    *function = (Function)dlsym(library, name);
+    return *function != nullptr;
+}
+
+// Loads libX11 for the rest of the process; false when it is not there.
+bool LoadXLocked()
+{
+    void *library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return false;
+    if (Resolve(library, "XOpenDisplay", &x.OpenDisplay) &&
+        Resolve(library, "XCreateSimpleWindow", &x.CreateSimpleWindow) &&
+        Resolve(library, "XDestroyWindow", &x.DestroyWindow) && Resolve(library, "XSetClassHint", &x.SetClassHint) &&
+        Resolve(library, "XGetClassHint", &x.GetClassHint) && Resolve(library, "XStoreName", &x.StoreName) &&
+        Resolve(library, "XQueryTree", &x.QueryTree) && Resolve(library, "XSetErrorHandler", &x.SetErrorHandler) &&
+        Resolve(library, "XFlush", &x.Flush) && Resolve(library, "XSync", &x.Sync) && Resolve(library, "XFree", &x.Free) &&
+        Resolve(library, "XSetIOErrorHandler", &x.SetIOErrorHandler) &&
+        Resolve(library, "XSetIOErrorExitHandler", &x.SetIOErrorExitHandler) &&
+        Resolve(library, "XCloseDisplay", &x.CloseDisplay))
+        return true;
+    dlclose(library);
+    return false;
+}
+
 // One connection per process, opened on first need; none when there is no
 // display, and none from the moment it is lost (the X server ended, as at
 // log-out): a display that is gone has no windows.
@@ -102,16 +150,16 @@ Display *XDisplayLocked()
     if (!xTried) {
         xTried = true;
         const char *name = getenv("DISPLAY");
-        if (name && *name) xDisplay = XOpenDisplay(nullptr);
+        if (name && *name && LoadXLocked()) xDisplay = x.OpenDisplay(nullptr);
         if (xDisplay) {
-            XSetIOErrorHandler(IgnoreXIOError);
-            XSetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
+            x.SetIOErrorHandler(IgnoreXIOError);
+            x.SetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
         }
     }
     // A lost connection is closed here, outside any Xlib call on it; having
     // failed, it sends nothing more and closing only frees it.
     if (xLost && xDisplay) {
-        XCloseDisplay(xDisplay);
+        x.CloseDisplay(xDisplay);
         xDisplay = nullptr;
     }
     return xDisplay;
@@ -208,8 +256,8 @@ void ForgetWindowLocked(std::map<HWND, Window>::iterator found)
     HWND window = found->first;
     ThreadQueue *owner = found->second.owner;
     if (found->second.xWindow && xDisplay) {
-        XDestroyWindow(xDisplay, found->second.xWindow);
-        XFlush(xDisplay);
+        x.DestroyWindow(xDisplay, found->second.xWindow);
+        x.Flush(xDisplay);
     }
     windows.erase(found);
     for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
@@ -364,16 +412,16 @@ BOOL UnregisterClassCommon(const std::wstring &name)
 {
     Display *display = XDisplayLocked();
     if (!display) return 0;
-    ::Window xWindow = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    ::Window xWindow = x.CreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
     if (!xWindow) return 0;
     std::string narrowClass = Narrow(className);
     XClassHint hint;
     hint.res_name = const_cast<char *>(narrowClass.c_str());
     hint.res_class = const_cast<char *>(narrowClass.c_str());
-    XSetClassHint(display, xWindow, &hint);
+    x.SetClassHint(display, xWindow, &hint);
     std::string narrowTitle = Narrow(title);
-    XStoreName(display, xWindow, narrowTitle.c_str());
-    XFlush(display);
+    x.StoreName(display, xWindow, narrowTitle.c_str());
+    x.Flush(display);
     return xWindow;
 }
 
@@ -407,10 +455,10 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
 bool ClassMatches(Display *display, ::Window xWindow, const std::string &wanted)
 {
     XClassHint hint = {nullptr, nullptr};
-    if (!XGetClassHint(display, xWindow, &hint)) return false;
+    if (!x.GetClassHint(display, xWindow, &hint)) return false;
     bool match = hint.res_class && strcasecmp(hint.res_class, wanted.c_str()) == 0;
-    if (hint.res_name) XFree(hint.res_name);
-    if (hint.res_class) XFree(hint.res_class);
+    if (hint.res_name) x.Free(hint.res_name);
+    if (hint.res_class) x.Free(hint.res_class);
     return match;
 }
 
@@ -422,7 +470,7 @@ bool ClassMatches(Display *display, ::Window xWindow, const std::string &wanted)
     if (!display) return 0;
     ::Window root = DefaultRootWindow(display), parent, *children = nullptr;
     unsigned int count = 0;
-    if (!XQueryTree(display, root, &root, &parent, &children, &count)) return 0;
+    if (!x.QueryTree(display, root, &root, &parent, &children, &count)) return 0;
     ::Window found = 0;
     for (unsigned int i = 0; i < count && !found; i++) {
         if (ClassMatches(display, children[i], wanted)) {
@@ -432,13 +480,13 @@ bool ClassMatches(Display *display, ::Window xWindow, const std::string &wanted)
         ::Window *grandchildren = nullptr;
         unsigned int grandcount = 0;
         ::Window unusedRoot, unusedParent;
-        if (XQueryTree(display, children[i], &unusedRoot, &unusedParent, &grandchildren, &grandcount)) {
+        if (x.QueryTree(display, children[i], &unusedRoot, &unusedParent, &grandchildren, &grandcount)) {
             for (unsigned int j = 0; j < grandcount && !found; j++)
                 if (ClassMatches(display, grandchildren[j], wanted)) found = grandchildren[j];
-            if (grandchildren) XFree(grandchildren);
+            if (grandchildren) x.Free(grandchildren);
         }
     }
-    if (children) XFree(children);
+    if (children) x.Free(children);
     return found;
 }
 
@@ -752,10 +800,10 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
         if (Fold(entry.second.className) == wanted) return entry.first;
     Display *display = XDisplayLocked();
     if (!display) return nullptr;
-    XErrorHandler previous = XSetErrorHandler(IgnoreXError);
+    XErrorHandler previous = x.SetErrorHandler(IgnoreXError);
     ::Window found = FindXWindowLocked(narrowClass);
-    XSync(display, False);
-    XSetErrorHandler(previous);
+    x.Sync(display, False);
+    x.SetErrorHandler(previous);
     if (!XDisplayLocked()) return nullptr;  // lost during the lookup
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.

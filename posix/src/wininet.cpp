@@ -4,9 +4,9 @@
 //
 // InternetOpenUrlA returns once the final response's headers are in.
 // InternetReadFile fills the caller's buffer straight from curl's write
-// callback and returns when it is full or the body has ended. What a callback
-// brings beyond the caller's buffer waits in a spill buffer of at most one
-// callback's worth; while that is not empty curl is paused, so memory stays
+// callback and returns when it is full or the body has ended. What curl brings
+// beyond the caller's buffer waits in a spill buffer of at most one receive's
+// worth; beyond that curl is paused until the spill is empty, so memory stays
 // bounded whatever the body's size.
 #include <wininet.h>
 #include <winposix.h>
@@ -68,6 +68,7 @@ struct Request : Handle {
     std::vector<char> spill;
     size_t spillStart = 0;
     bool paused = false;
+    unsigned long long bodyDelivered = 0;  // body bytes curl has handed over so far
 
     bool sawHttps = false;
     bool stallClockRunning = false;
@@ -79,6 +80,17 @@ struct Request : Handle {
 // No real response needs more header than this; a server that sends more is
 // refused rather than buffered.
 const size_t kMaxHeaderBlock = 256 * 1024;
+
+// curl's receive buffer. Its default of 16 KiB costs a receive, a poll and an
+// acknowledgement for every 16 KiB of body; a larger one lets one receive take
+// what has piled up in the socket meanwhile.
+const long kReceiveBuffer = 512 * 1024;
+
+// The most the spill holds before curl is paused: what one receive brings
+// beyond the caller's buffer. Pausing is costly (curl keeps a copy of the rest
+// of its buffer and hands it over again when resumed), so the spill is large
+// enough that a resumed receive never pauses again.
+const size_t kMaxSpill = kReceiveBuffer + CURL_MAX_WRITE_SIZE;
 
 std::mutex handleLock;
 std::set<Handle *> handles;  // the open ones
@@ -263,19 +275,29 @@ size_t OnBody(char *data, size_t size, size_t count, void *context)
     Request *request = (Request *)context;
     size_t length = size * count;
     request->headersFinal = true;
+    request->bodyDelivered += length;
     Touch(request);
-    if (request->spillStart < request->spill.size()) {
-        // Earlier bytes still wait: keep these in curl until they are taken.
-        request->paused = true;
-        return CURL_WRITEFUNC_PAUSE;
-    }
     size_t direct = std::min(length, request->targetSpace - request->targetFilled);
     if (direct) {
         memcpy(request->target + request->targetFilled, data, direct);
         request->targetFilled += direct;
     }
-    request->spill.assign(data + direct, data + length);
-    request->spillStart = 0;
+    if (direct < length) {
+        // What the caller's buffer cannot take waits in the spill. curl
+        // reads on while the socket has data, so once the spill holds a
+        // receive's worth curl is paused: it keeps the rest of its buffer and
+        // hands it over when resumed, which the spill, empty by then, takes
+        // whole. Pausing as soon as the caller's buffer is full would make
+        // curl copy what it keeps back once more on every resume.
+        if (direct == 0 && request->spill.size() + length > kMaxSpill) {
+            request->paused = true;
+            return CURL_WRITEFUNC_PAUSE;
+        }
+        // Reserved whole at once: growing step by step would copy and touch
+        // fresh memory several times over.
+        if (request->spill.capacity() < kMaxSpill) request->spill.reserve(kMaxSpill);
+        request->spill.insert(request->spill.end(), data + direct, data + length);
+    }
     return length;
 }
 
@@ -332,6 +354,7 @@ template <typename Enough> DWORD Pump(Request *request, Enough enough)
     while (!request->done && !enough()) {
         if (request->cancelled) return ERROR_INTERNET_OPERATION_CANCELLED;
         int running = 0;
+        unsigned long long deliveredBefore = request->bodyDelivered;
         CURLMcode status = curl_multi_perform(request->multi, &running);
         if (status != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
         int queued = 0;
@@ -350,6 +373,9 @@ template <typename Enough> DWORD Pump(Request *request, Enough enough)
             request->bytesSeen = bytes;
             Touch(request);
         }
+        // A receive that filled curl's whole buffer has likely left more in
+        // the socket: read again at once instead of asking poll first.
+        if (request->bodyDelivered - deliveredBefore >= (unsigned long long)kReceiveBuffer) continue;
         ULONGLONG now = GetTickCount64();
         if (request->stallClockRunning && now - request->lastActivity >= request->receiveTimeout) {
             request->failure = ERROR_INTERNET_TIMEOUT;
@@ -513,6 +539,7 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
     if (const char *authorities = getenv("WINPOSIX_CA_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, authorities);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)connectTimeoutMs.load());
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, request);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
@@ -545,7 +572,10 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
     }
     Touch(request);
     DWORD failure = Pump(request, [request] { return request->headersFinal; });
-    if (!failure && request->done && request->result != CURLE_OK) failure = ErrorFromCurl(request, request->result);
+    // curl may have read on into the body, even to a failure there: that
+    // failure belongs to the read that reaches it, after the bytes before it.
+    if (!failure && request->done && request->result != CURLE_OK && !request->headersFinal)
+        failure = ErrorFromCurl(request, request->result);
     if (!failure && !request->headersFinal) failure = ERROR_HTTP_INVALID_SERVER_RESPONSE;
     std::vector<Handle *> dead;
     {
@@ -666,11 +696,15 @@ BOOL ReadBody(Request *request, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesR
         memcpy(request->target, request->spill.data() + request->spillStart, taken);
         request->spillStart += taken;
         request->targetFilled = taken;
+        if (request->spillStart == request->spill.size()) {
+            request->spill.clear();
+            request->spillStart = 0;
+        }
     }
     // Time spent outside this call, in the caller, is not a stall.
     Touch(request);
     DWORD failure = request->failure;
-    if (!failure && request->paused && request->spillStart == request->spill.size()) {
+    if (!failure && request->paused && request->spill.empty()) {
         request->paused = false;
         curl_easy_pause(request->easy, CURLPAUSE_CONT);
     }
