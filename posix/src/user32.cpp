@@ -386,25 +386,17 @@ std::string Narrow(const std::wstring &text)
 
 ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
 {
-    if (name.empty() || !procedure) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (name.empty() || !procedure) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
     std::lock_guard<std::mutex> hold(windowLock);
-    if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second) {
-        SetLastError(ERROR_CLASS_ALREADY_EXISTS);
-        return 0;
-    }
+    if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second)
+        return WinPosixFail(ERROR_CLASS_ALREADY_EXISTS, 0);
     return (ATOM)(0xC000 + windowClasses.size());
 }
 
 BOOL UnregisterClassCommon(const std::wstring &name)
 {
     std::lock_guard<std::mutex> hold(windowLock);
-    if (windowClasses.erase(Fold(name)) == 0) {
-        SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
-        return FALSE;
-    }
+    if (windowClasses.erase(Fold(name)) == 0) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
     return TRUE;
 }
 
@@ -432,10 +424,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windowClasses.find(Fold(className));
-        if (found == windowClasses.end()) {
-            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-            return nullptr;
-        }
+        if (found == windowClasses.end()) return WinPosixFail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
         procedure = found->second.procedure;
         window = (HWND)nextWindow;
         nextWindow += 4;
@@ -501,19 +490,13 @@ int IgnoreXError(Display *, XErrorEvent *)
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
 {
-    if (!wc) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!wc) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
     return RegisterClassCommon(Widen(wc->lpszClassName), wc->lpfnWndProc);
 }
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW *wc)
 {
-    if (!wc || !wc->lpszClassName) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!wc || !wc->lpszClassName) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
     return RegisterClassCommon(wc->lpszClassName, wc->lpfnWndProc);
 }
 
@@ -551,14 +534,8 @@ BOOL WINAPI DestroyWindow(HWND window)
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windows.find(window);
-        if (found == windows.end()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return FALSE;
-        }
-        if (found->second.owner != CurrentQueueLocked()) {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return FALSE;
-        }
+        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
         procedure = found->second.procedure;
     }
     procedure(window, WM_DESTROY, 0, 0);
@@ -593,10 +570,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 {
     std::unique_lock<std::mutex> hold(windowLock);
     auto found = windows.find(window);
-    if (found == windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
     ThreadQueue *self = CurrentQueueLocked();
     if (found->second.owner == self) {
         WNDPROC procedure = found->second.procedure;
@@ -627,10 +601,7 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         return TRUE;
     }
     auto found = windows.find(window);
-    if (found == windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
+    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     PostLocked(found->second.owner, window, message, wParam, lParam);
     return TRUE;
 }
@@ -645,10 +616,7 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
 {
     std::lock_guard<std::mutex> hold(windowLock);
     auto found = queues.find(threadId);
-    if (found == queues.end()) {
-        SetLastError(ERROR_INVALID_THREAD_ID);
-        return FALSE;
-    }
+    if (found == queues.end()) return WinPosixFail(ERROR_INVALID_THREAD_ID, FALSE);
     PostLocked(found->second, nullptr, message, wParam, lParam);
     return TRUE;
 }
@@ -672,10 +640,7 @@ void WINAPI PostQuitMessage(int exitCode)
 // WM_QUIT, -1 for a window filter that names no window.
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
 {
-    if (!message) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return -1;
-    }
+    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, -1);
     std::unique_lock<std::mutex> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return -1;
     ThreadQueue *queue = CurrentQueueLocked();
@@ -692,10 +657,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
 // WM_QUIT), left in the queue unless PM_REMOVE is given.
 BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
-    if (!message) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
     std::unique_lock<std::mutex> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return FALSE;
     return RetrieveLocked(hold, CurrentQueueLocked(), message, window, filterMin, filterMax,
@@ -717,23 +679,14 @@ BOOL WINAPI TranslateMessage(const MSG *)
 // thread's; thread messages (no window) go to no procedure.
 LRESULT WINAPI DispatchMessageA(const MSG *message)
 {
-    if (!message) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
+    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
     if (!message->hwnd) return 0;
     WNDPROC procedure;
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windows.find(message->hwnd);
-        if (found == windows.end()) {
-            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        if (found->second.owner != CurrentQueueLocked()) {
-            SetLastError(ERROR_WINDOW_OF_OTHER_THREAD);
-            return 0;
-        }
+        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
+        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_WINDOW_OF_OTHER_THREAD, 0);
         procedure = found->second.procedure;
     }
     return procedure(message->hwnd, message->message, message->wParam, message->lParam);
@@ -761,10 +714,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 {
     std::lock_guard<std::mutex> hold(windowLock);
     auto found = windows.find(window);
-    if (found == windows.end()) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return 0;
-    }
+    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
     if (processId) *processId = (DWORD)getpid();
     return found->second.owner->threadId;
 }
@@ -783,17 +733,10 @@ int WinPosix_MessageQueueFd(void)
 
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
 {
-    DWORD error;
     std::string narrowClass = Narrow(className ? className : L"");
-    if (WinPosixFaultHit("FindWindowW", narrowClass.c_str(), &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
-    if (windowName) {
-        // Only lookups by class are supported.
-        SetLastError(ERROR_NOT_SUPPORTED);
-        return nullptr;
-    }
+    if (WinPosixFaulted("FindWindowW", narrowClass.c_str())) return nullptr;
+    // Only lookups by class are supported.
+    if (windowName) return WinPosixFail(ERROR_NOT_SUPPORTED, nullptr);
     std::lock_guard<std::mutex> hold(windowLock);
     std::wstring wanted = Fold(className ? className : L"");
     for (const auto &entry : windows)

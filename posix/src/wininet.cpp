@@ -485,11 +485,7 @@ bool AddRequestHeaders(Request *request, LPCSTR headers, DWORD length, DWORD fla
 
 HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetOpenA", agent, &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
+    if (WinPosixFaulted("InternetOpenA", agent)) return nullptr;
     std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
     ReadTimeoutEnvironment();
     Session *session = new Session;
@@ -508,13 +504,10 @@ namespace {
 // InternetOpenUrlA with its session in use.
 HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags)
 {
-    if (!url) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
+    if (!url) return WinPosixFail(ERROR_INVALID_PARAMETER, nullptr);
     if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) {
-        SetLastError(strstr(url, "://") || strchr(url, ':') ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL);
-        return nullptr;
+        bool hasScheme = strstr(url, "://") || strchr(url, ':');
+        return WinPosixFail(hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL, nullptr);
     }
     Request *request = new Request;
     request->easy = curl_easy_init();
@@ -586,10 +579,7 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
         LeaveLocked(request, &dead);
     }
     FreeHandles(dead);
-    if (failure) {
-        SetLastError(failure);
-        return nullptr;
-    }
+    if (failure) return WinPosixFail(failure, nullptr);
     return request;
 }
 
@@ -598,16 +588,9 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
 HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
                                   DWORD_PTR)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetOpenUrlA", url, &error)) {
-        SetLastError(error);
-        return nullptr;
-    }
+    if (WinPosixFaulted("InternetOpenUrlA", url)) return nullptr;
     Session *session = (Session *)Use(handle, true);
-    if (!session) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return nullptr;
-    }
+    if (!session) return WinPosixFail(ERROR_INVALID_HANDLE, nullptr);
     HINTERNET request = OpenUrl(session, url, headers, headersLength, flags);
     DWORD saved = GetLastError();
     Leave(session);
@@ -621,14 +604,8 @@ namespace {
 // HttpQueryInfoA with its request in use.
 BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    if (!bufferLength) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
-    if (index && *index > 0) {
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return FALSE;
-    }
+    if (!bufferLength) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    if (index && *index > 0) return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
     std::string value;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
     case HTTP_QUERY_RAW_HEADERS_CRLF:
@@ -641,20 +618,15 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
         break;
     }
     case HTTP_QUERY_CONTENT_LENGTH:
-        if (!FindHeader(request->headers, "Content-Length", &value)) {
-            SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-            return FALSE;
-        }
+        if (!FindHeader(request->headers, "Content-Length", &value))
+            return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
         break;
     case HTTP_QUERY_TRANSFER_ENCODING:
-        if (!FindHeader(request->headers, "Transfer-Encoding", &value)) {
-            SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-            return FALSE;
-        }
+        if (!FindHeader(request->headers, "Transfer-Encoding", &value))
+            return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
         break;
     default:
-        SetLastError(ERROR_HTTP_HEADER_NOT_FOUND);
-        return FALSE;
+        return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
     }
     if (infoLevel & HTTP_QUERY_FLAG_NUMBER) {
         if (!buffer || *bufferLength < sizeof(DWORD)) {
@@ -681,10 +653,7 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
 // InternetReadFile with its request in use.
 BOOL ReadBody(Request *request, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
-    if (!bytesRead || (!buffer && bytesToRead)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return FALSE;
-    }
+    if (!bytesRead || (!buffer && bytesToRead)) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
     *bytesRead = 0;
     request->target = (char *)buffer;
     request->targetSpace = bytesToRead;
@@ -718,10 +687,7 @@ BOOL ReadBody(Request *request, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesR
     request->target = nullptr;
     request->targetSpace = request->targetFilled = 0;
     // A closed handle has no next read: its read fails whatever it holds.
-    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) {
-        SetLastError(failure);
-        return FALSE;
-    }
+    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) return WinPosixFail(failure, FALSE);
     // Bytes that arrived before a failure are delivered; the failure comes with the next read.
     *bytesRead = filled;
     return TRUE;
@@ -731,16 +697,9 @@ BOOL ReadBody(Request *request, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesR
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    DWORD error;
-    if (WinPosixFaultHit("HttpQueryInfoA", nullptr, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (WinPosixFaulted("HttpQueryInfoA", nullptr)) return FALSE;
     Request *request = (Request *)Use(handle, false);
-    if (!request) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!request) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
     BOOL answered;
     {
         std::lock_guard<std::mutex> hold(request->callLock);
@@ -756,16 +715,9 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
 // ERROR_INTERNET_OPERATION_CANCELLED; the request's memory waits for it.
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
-    DWORD error;
-    if (WinPosixFaultHit("InternetReadFile", nullptr, &error)) {
-        SetLastError(error);
-        return FALSE;
-    }
+    if (WinPosixFaulted("InternetReadFile", nullptr)) return FALSE;
     Request *request = (Request *)Use(handle, false);
-    if (!request) {
-        SetLastError(ERROR_INVALID_HANDLE);
-        return FALSE;
-    }
+    if (!request) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
     BOOL read;
     {
         std::lock_guard<std::mutex> hold(request->callLock);
@@ -787,17 +739,11 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle)
     {
         std::lock_guard<std::mutex> hold(handleLock);
         auto found = handles.find((Handle *)handle);
-        if (found == handles.end()) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return FALSE;
-        }
+        if (found == handles.end()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
         CloseLocked(*found, &dead);
     }
     FreeHandles(dead);
-    if (fail) {
-        SetLastError(injected);
-        return FALSE;
-    }
+    if (fail) return WinPosixFail(injected, FALSE);
     return TRUE;
 }
 
