@@ -24,6 +24,8 @@
 #include <unistd.h>
 
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdarg>
 #include <cstring>
@@ -32,6 +34,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -46,7 +49,7 @@ struct SentMessage {
     WPARAM wParam;
     LPARAM lParam;
     LRESULT result;
-    bool done;                             // answered, or released
+    std::atomic<bool> done;                // answered, or released (looked at unlocked by the waiting sender)
     bool released;                         // the window or its thread went first
     std::condition_variable *senderWakes;  // the sender's queue's
 };
@@ -58,6 +61,7 @@ struct ThreadQueue {
     bool quitPosted;
     int quitCode;
     std::condition_variable wakes;   // a message came, or one this thread sent was answered
+    std::atomic<unsigned long> messagesCame;  // wakes for a message that came (looked at unlocked)
     int signal;                      // eventfd, readable while messages wait; -1 until asked for
     bool signalled;
 };
@@ -191,6 +195,7 @@ ThreadQueue *CurrentQueueLocked()
         queue->quitCode = 0;
         queue->signal = -1;
         queue->signalled = false;
+        queue->messagesCame = 0;
         queues[queue->threadId] = queue;
         currentQueue = queue;
         threadEnd.armed = true;
@@ -210,8 +215,35 @@ void UpdateSignalLocked(ThreadQueue *queue)
 
 void WakeLocked(ThreadQueue *queue)
 {
+    queue->messagesCame++;
     UpdateSignalLocked(queue);
     queue->wakes.notify_all();
+}
+
+// Waits until `ready` holds, `queue`'s thread being the one that waits. A
+// thread asleep on another core takes tens of microseconds to wake, and a
+// message between threads wakes one each way: a download that sends a
+// message for every block would spend more time waking than receiving. So the
+// waiter first watches for a short while, about what a window procedure that
+// draws progress takes, without the lock (`ready` reads atomics only), and
+// sleeps only then. What `ready` reads is changed with the lock held, so a
+// change made after the last look under the lock wakes the sleeper.
+const auto kWatchBeforeSleeping = std::chrono::microseconds(100);
+
+template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
+{
+    if (ready()) return;
+    hold.unlock();
+    auto until = std::chrono::steady_clock::now() + kWatchBeforeSleeping;
+    bool came;
+    do {
+        // Yielding, not spinning: on a busy machine the core goes to whoever
+        // else can run, the thread this one waits for among them.
+        std::this_thread::yield();
+        came = ready();
+    } while (!came && std::chrono::steady_clock::now() < until);
+    hold.lock();
+    if (!came && !ready()) queue->wakes.wait(hold);
 }
 
 // A sender waiting for a window that is gone gets 0, as on Windows.
@@ -581,8 +613,11 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     ThreadQueue *owner = found->second.owner;
     owner->sent.push_back(&sent);
     WakeLocked(owner);
-    while (!sent.done)
-        if (!AnswerOneSentLocked(hold, self)) self->wakes.wait(hold);
+    while (!sent.done) {
+        if (AnswerOneSentLocked(hold, self)) continue;
+        unsigned long seen = self->messagesCame;
+        WaitLocked(hold, self, [&] { return sent.done || self->messagesCame != seen; });
+    }
     if (sent.released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return sent.result;
 }
@@ -644,7 +679,10 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterM
     std::unique_lock<std::mutex> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return -1;
     ThreadQueue *queue = CurrentQueueLocked();
-    while (!RetrieveLocked(hold, queue, message, window, filterMin, filterMax, true)) queue->wakes.wait(hold);
+    while (!RetrieveLocked(hold, queue, message, window, filterMin, filterMax, true)) {
+        unsigned long seen = queue->messagesCame;
+        WaitLocked(hold, queue, [queue, seen] { return queue->messagesCame != seen; });
+    }
     return message->message != WM_QUIT;
 }
 
