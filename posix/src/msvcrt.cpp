@@ -12,6 +12,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <atomic>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,9 +27,12 @@ bool IsFifo(const char *path)
     return stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
-// Streams that write into a pipe, whose reader may go away.
+// Streams that write into a pipe, whose reader may go away. Every write asks
+// whether its stream is one; the count spares the usual case, no pipe open,
+// the lock.
 std::mutex pipeLock;
 std::set<FILE *> pipeStreams;
+std::atomic<size_t> pipeStreamCount;
 
 // A FIFO (or a pipe named by /dev/stdout) is opened for writing only and
 // never waits for a reader. Opened for reading too, as "w+" asks, the process
@@ -50,11 +54,13 @@ FILE *OpenPipeForWriting(const char *path, bool append)
     }
     std::lock_guard<std::mutex> hold(pipeLock);
     pipeStreams.insert(file);
+    pipeStreamCount = pipeStreams.size();
     return file;
 }
 
 bool IsPipeStream(FILE *file)
 {
+    if (pipeStreamCount == 0) return false;
     std::lock_guard<std::mutex> hold(pipeLock);
     return pipeStreams.count(file) != 0;
 }
@@ -148,6 +154,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
     {
         std::lock_guard<std::mutex> forget(pipeLock);
         pipeStreams.erase(file);
+        pipeStreamCount = pipeStreams.size();
     }
     int result = fclose(file);
     ReleaseSigpipe(hold);
