@@ -3,6 +3,7 @@
 #include <Larkspan.h>
 #include <wininet.h>
 
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -104,23 +105,106 @@ bool CheckStatus(HINTERNET request)
     return true;
 }
 
-// The length the server announced, when it announced one. Read as text so
-// that lengths past 4 GiB come through whole. A body sent with a transfer
-// coding (chunked) ends where its coding says, whatever a Content-Length
-// beside it claims.
-bool AnnouncedLength(HINTERNET request, unsigned long long *length)
+// One Content-Length value: digits, as many as the server likes (leading
+// zeros included), or a list of the same number repeated ("100, 100"), which
+// HTTP allows a sender to make of duplicated fields. A sign, differing
+// numbers, a number past what a file can hold, or anything else leave the
+// body's end in doubt. Each number found is checked against *length, once
+// *seen says there is one.
+bool ParseLength(const char *value, bool *seen, unsigned long long *length)
 {
-    char text[32];
-    DWORD size = sizeof text;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_CONTENT_LENGTH, text, &size, NULL)) return false;
-    if (size == 0 || strspn(text, "0123456789") != size) return false;
+    const char *at = value;
+    for (;;) {
+        at += strspn(at, " \t");
+        if (*at == ',') {  // an empty item says nothing
+            at++;
+            continue;
+        }
+        if (!*at) return true;
+        size_t digits = strspn(at, "0123456789");
+        if (digits == 0) return false;
+        unsigned long long number = 0;
+        for (size_t i = 0; i < digits; i++) {
+            unsigned digit = (unsigned)(at[i] - '0');
+            if (number > (~0ULL - digit) / 10) return false;
+            number = number * 10 + digit;
+        }
+        if (*seen && number != *length) return false;
+        *seen = true;
+        *length = number;
+        at += digits;
+        at += strspn(at, " \t");
+        if (*at && *at != ',') return false;
+    }
+}
+
+// The value of the header field `level`, number `index` among its
+// namesakes, in a buffer of the size it needs; null with the last error set
+// when there is none or it can't be read. The caller frees it.
+char *QueryHeader(HINTERNET request, DWORD level, DWORD index)
+{
+    DWORD size = 0, probe = index;
+    if (HttpQueryInfoA(request, level, NULL, &size, &probe)) size = 1;
+    else if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return NULL;
+    char *value = (char *)malloc(size + 1);
+    if (!value) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return NULL;
+    }
+    if (!HttpQueryInfoA(request, level, value, &size, &index)) {
+        DWORD error = GetLastError();
+        free(value);
+        SetLastError(error);
+        return NULL;
+    }
+    value[size] = 0;
+    return value;
+}
+
+enum Announced { kNoLength, kLength, kLengthFailed };
+
+// The length the server announced, when it announced one, from every
+// Content-Length field there is. A body sent with a transfer coding
+// (chunked) ends where its coding says, whatever a length beside it claims.
+// A length that can't be read, or can't be believed, fails the download:
+// without it a body cut short could not be told from a whole one.
+Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
+{
     char coding[64];
     DWORD codingSize = sizeof coding;
     if (HttpQueryInfoA(request, HTTP_QUERY_TRANSFER_ENCODING, coding, &codingSize, NULL) ||
         GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        return false;
-    *length = strtoull(text, NULL, 10);
-    return true;
+        return kNoLength;
+    if (GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
+        ReportFailure("HttpQueryInfo Error");
+        return kLengthFailed;
+    }
+    bool seen = false;
+    for (DWORD index = 0;; index++) {
+        char *value = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, index);
+        if (!value) {
+            if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return seen ? kLength : kNoLength;
+            ReportFailure(GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            return kLengthFailed;
+        }
+        bool believed = ParseLength(value, &seen, length);
+        free(value);
+        if (!believed) {
+            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+            ReportFailure("Content-Length Error");
+            return kLengthFailed;
+        }
+    }
+}
+
+// A failed write as the runtime left it. The runtime may have failed a
+// write without a system call failing (a disk that took part of a block
+// answers a short write, not an error), and then the last error says
+// nothing: the runtime's own errno is told instead.
+void ReportWriteFailure(const char *label)
+{
+    if (GetLastError() == ERROR_SUCCESS) SetLastError(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
+    ReportFailure(label);
 }
 
 // Reads the body to its end into `file` (which may be null: then the bytes
@@ -149,13 +233,39 @@ int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long
         }
         *received += length;
         if (LooksLikeHtml(block, length)) result = LARKSPAN_HTML;
+        SetLastError(ERROR_SUCCESS);
         if (file && fwrite(block, 1, length, file) != length) {
-            ReportFailure("fwrite Error");
+            ReportWriteFailure("fwrite Error");
             free(block);
             return LARKSPAN_FAILED;
         }
         free(block);
     }
+}
+
+// Closes the file, saying whether everything written to it is on disk. A
+// runtime may keep a failed write to itself until the stream is closed, and
+// some runtimes' fclose then answers success although its own last flush
+// failed (Wine's does): so the stream is flushed, and its error state read,
+// before it is closed. After a failed transfer, whose failure has been
+// reported, the file is only closed.
+bool CloseFile(FILE *file, bool transferred)
+{
+    if (!transferred) {
+        fclose(file);
+        return false;
+    }
+    SetLastError(ERROR_SUCCESS);
+    if (fflush(file) != 0 || ferror(file)) {
+        ReportWriteFailure("fflush Error");
+        fclose(file);
+        return false;
+    }
+    if (fclose(file) != 0) {
+        ReportFailure("fclose Error");
+        return false;
+    }
+    return true;
 }
 
 // From an open request to a closed file: status, headers, file, body.
@@ -164,7 +274,8 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
     if (!ReadRawHeaders(request) || !CheckStatus(request)) return LARKSPAN_FAILED;
 
     unsigned long long announced = 0;
-    bool haveAnnounced = AnnouncedLength(request, &announced);
+    Announced length = AnnouncedLength(request, &announced);
+    if (length == kLengthFailed) return LARKSPAN_FAILED;
 
     char *streamBuffer = (char *)malloc(kStreamBufferSize);
     if (!streamBuffer) {
@@ -182,12 +293,9 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
     setvbuf(file, streamBuffer, _IOFBF, kStreamBufferSize);
     unsigned long long received = 0;
     int result = TransferBody(request, file, notifyWindow, &received);
-    if (fclose(file) != 0) {
-        ReportFailure("fclose Error");
-        result = LARKSPAN_FAILED;
-    }
+    if (!CloseFile(file, result != LARKSPAN_FAILED)) result = LARKSPAN_FAILED;
     free(streamBuffer);
-    if (result != LARKSPAN_FAILED && haveAnnounced && received < announced) {
+    if (result != LARKSPAN_FAILED && length == kLength && received < announced) {
         // The connection ended early but cleanly: the file is cut short.
         char message[kMessageSize];
         snprintf(message, sizeof message, "Incomplete Body Error: %llu of %llu bytes", received, announced);

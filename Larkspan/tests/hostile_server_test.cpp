@@ -55,10 +55,12 @@ TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
         "SPAM SPAM SPAM\r\nContent-Length: 5\r\n\r\nhello",
         "hello from HTTP/0.9\n",
         "HTTP/1.1 2000 OK\r\nContent-Length: 5\r\n\r\nhello",
-#ifndef _WIN32
-        // Two lengths: where does the body end? (Wine's WinINet takes the first.)
+        // Two lengths: where does the body end?
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\nhello, you",
-        // The same, with a header block ended by a line that only starts with CR.
+#ifndef _WIN32
+        // One header line longer than any real one (Wine's WinINet takes it).
+        "HTTP/1.1 200 OK\r\nX-Long: " + std::string(150000, 'l') + "\r\nContent-Length: 5\r\n\r\nhello",
+        // Two lengths, in a header block ended by a line that only starts with CR.
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\xff\nhello, you",
 #endif
     };
@@ -74,6 +76,47 @@ TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
         std::string line = ErrorLines(download).back();
         EXPECT_EQ(": 2f78", line.substr(line.find(':'))) << line;
 #endif
+    }
+}
+
+// Content-Length in the forms HTTP allows is believed, so that a body cut
+// short of it fails; a length in a form HTTP forbids is refused before any
+// file is made, whichever WinINet reads it.
+TEST_F(HostileServer, EveryFormOfTheLengthIsReadOrRefused)
+{
+    struct Case {
+        const char *lengths;  // the Content-Length field or fields
+        size_t sent;          // body bytes sent before closing (of 100000)
+        bool stored;          // whole and believed: the file is kept
+    };
+    const Case cases[] = {
+        {"Content-Length: 100000, 100000", 100000, true},
+        {"Content-Length: 100000, 100000", 50000, false},
+        {"Content-Length: 100000\r\nContent-Length: 100000", 50000, false},
+        {"Content-Length: 0000000000000000000000000000000000000000100000", 100000, true},
+        {"Content-Length: 0000000000000000000000000000000000000000100000", 50000, false},
+        {"Content-Length: +100000", 50000, false},
+        {"Content-Length: 100000, 99999", 50000, false},
+        {"Content-Length: 100000 bytes", 50000, false},
+        {"Content-Length: 99999999999999999999999", 50000, false},
+    };
+    std::string body = PatternBody(100000, 15);
+    int index = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.lengths) + ", sent " + std::to_string(c.sent));
+        std::string path = "/length" + std::to_string(index++);
+        std::string reply = StatusLine(200) + c.lengths + "\r\nConnection: close\r\n\r\n" + body.substr(0, c.sent);
+        server.Route(path, [reply](Connection &connection, const HttpRequest &) { connection.Send(reply); });
+        std::remove(target.c_str());
+        Download download = RunDownload(server.Url(path), target);
+        if (c.stored) {
+            EXPECT_EQ(LARKSPAN_OK, download.result);
+            EXPECT_TRUE(ReadWholeFile(target) == body);
+        } else {
+            EXPECT_EQ(LARKSPAN_FAILED, download.result);
+            EXPECT_FALSE(ErrorLines(download).empty());
+            EXPECT_LT(ReadWholeFile(target).size(), body.size());
+        }
     }
 }
 

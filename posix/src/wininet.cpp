@@ -336,7 +336,13 @@ DWORD ErrorFromCurl(Request *request, CURLcode code)
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
     case CURLE_SSL_INVALIDCERTSTATUS: return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-    case CURLE_OUT_OF_MEMORY: return ERROR_NOT_ENOUGH_MEMORY;
+    case CURLE_OUT_OF_MEMORY:
+        // curl refuses a header line past its limit (100 KiB) as out of
+        // memory: while the headers are read, that is the likely cause.
+        return request->headersFinal ? ERROR_NOT_ENOUGH_MEMORY : ERROR_HTTP_INVALID_SERVER_RESPONSE;
+#if LIBCURL_VERSION_NUM >= 0x080600
+    case CURLE_TOO_LARGE: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
+#endif
     case CURLE_PARTIAL_FILE: return ERROR_INTERNET_CONNECTION_ABORTED;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
