@@ -193,6 +193,20 @@ DWORD ErrorFromCurl(Transfer *transfer, CURLcode code)
     }
 }
 
+// A proxy that refused to open a tunnel (an https URL through an HTTP
+// proxy): curl gives up, but the proxy's answer, whose head is in the block,
+// is the response the caller gets, as WinINet gives it, so that a 407 says
+// the proxy wants credentials rather than that the connection broke.
+bool ProxyRefused(Transfer *transfer)
+{
+    long status = 0;
+    curl_easy_getinfo(transfer->easy, CURLINFO_HTTP_CONNECTCODE, &status);
+    if (transfer->headersFinal || status < 300 || transfer->headers.empty()) return false;
+    transfer->proxyStatus = status;
+    transfer->headersFinal = true;
+    return true;
+}
+
 // Runs the transfer until `enough` holds, the transfer ends, nothing has
 // arrived for the receive time-out, or the transfer is cancelled. What ends
 // it early is recorded as its failure.
@@ -208,7 +222,8 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         while (CURLMsg *message = curl_multi_info_read(transfer->multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             transfer->done = true;
-            if (message->data.result != CURLE_OK) Fail(transfer, ErrorFromCurl(transfer, message->data.result));
+            if (message->data.result != CURLE_OK && !ProxyRefused(transfer))
+                Fail(transfer, ErrorFromCurl(transfer, message->data.result));
         }
         if (transfer->done || enough()) break;
         // Bytes of a body that curl reads but does not hand over (a followed
@@ -228,6 +243,55 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         ULONGLONG left = transfer->stallClockRunning ? transfer->receiveTimeout - (now - transfer->lastActivity) : 1000;
         // A cancel from another thread wakes this poll (curl_multi_wakeup).
         curl_multi_poll(transfer->multi, nullptr, 0, (int)std::min<ULONGLONG>(left, 1000), nullptr);
+    }
+}
+
+// The URL as it goes out: HTTP takes no space, control byte, byte past
+// ASCII or any of "<>\\^`{|} in a request's target, and WinINet's callers
+// hand such URLs over as typed. Each such byte after the server's name is
+// escaped as %XX of the byte as it stands in the caller's narrow string;
+// the fragment is the caller's own and is not sent.
+std::string EscapeUrl(const char *url)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    const char *authority = strstr(url, "://");
+    const char *path = authority ? authority + 3 + strcspn(authority + 3, "/?#") : url;
+    std::string escaped(url, path);
+    for (const char *at = path; *at && *at != '#'; at++) {
+        unsigned char byte = (unsigned char)*at;
+        if (byte <= 0x20 || byte >= 0x7f || strchr("\"<>\\^`{|}", byte)) {
+            escaped += '%';
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 15];
+        } else {
+            escaped += (char)byte;
+        }
+    }
+    return escaped;
+}
+
+const char *Variable(const char *name)
+{
+    const char *value = getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// The certificate authorities to trust, where the user names them the way
+// curl's own tool takes them: CURL_CA_BUNDLE, a file of certificates;
+// otherwise SSL_CERT_FILE, a file, and SSL_CERT_DIR, a folder of hashed
+// ones (OpenSSL's names). Each replaces the system's store, as it does for
+// those tools; with none set, the system's store is used. Verification
+// itself always stays on.
+void SetAuthorities(CURL *easy)
+{
+    if (const char *bundle = Variable("CURL_CA_BUNDLE")) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+        return;
+    }
+    const char *file = Variable("SSL_CERT_FILE"), *folder = Variable("SSL_CERT_DIR");
+    if (file || folder) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+        curl_easy_setopt(easy, CURLOPT_CAPATH, folder);
     }
 }
 
@@ -264,17 +328,17 @@ DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DW
     if (!transfer->easy || !transfer->multi || !AddRequestHeaders(transfer, headers, headersLength, flags))
         return ERROR_NOT_ENOUGH_MEMORY;
     CURL *easy = transfer->easy;
-    curl_easy_setopt(easy, CURLOPT_URL, url);
+    bool https = StartsWithNoCase(url, "https:");
+    curl_easy_setopt(easy, CURLOPT_URL, EscapeUrl(url).c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.agent);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->requestHeaders);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, StartsWithNoCase(url, "https:") ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
-    // Tests add their own authority; verification itself stays on.
-    if (const char *authorities = getenv("WINPOSIX_CA_FILE")) curl_easy_setopt(easy, CURLOPT_CAINFO, authorities);
+    SetAuthorities(easy);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)settings.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
@@ -291,8 +355,17 @@ DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DW
     } else if (settings.accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(easy, CURLOPT_PROXY, settings.proxy);
         curl_easy_setopt(easy, CURLOPT_NOPROXY, settings.proxyBypass);
+    } else if (https && !Variable("https_proxy") && !Variable("HTTPS_PROXY") && !Variable("all_proxy") &&
+               !Variable("ALL_PROXY")) {
+        // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the
+        // environment (http_proxy for http, https_proxy for https, all_proxy
+        // for both, no_proxy for exceptions; not HTTP_PROXY in capitals,
+        // which a web server's CGI programs receive from any client). An
+        // https URL with only http_proxy set goes through that proxy too, as
+        // WinINet sends every scheme through its one proxy; no_proxy still
+        // applies.
+        if (const char *proxy = Variable("http_proxy")) curl_easy_setopt(easy, CURLOPT_PROXY, proxy);
     }
-    // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the environment.
     if (curl_multi_add_handle(transfer->multi, easy) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     Touch(transfer);
     return 0;
@@ -350,6 +423,7 @@ BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *by
 
 long TransferStatus(Transfer *transfer)
 {
+    if (transfer->proxyStatus) return transfer->proxyStatus;
     long status = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_RESPONSE_CODE, &status);
     return status;

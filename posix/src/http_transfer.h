@@ -44,6 +44,7 @@ struct Transfer {
     bool headersFinal = false;  // the response whose body will be read has its headers
     size_t trailerBytes = 0;    // trailer fields after a chunked body, counted, not kept
     bool done = false;          // curl has finished the transfer
+    long proxyStatus = 0;       // a proxy's refusal to open a tunnel: the response
 
     // The body on its way to the caller.
     char *target = nullptr;     // the caller's buffer during a read

@@ -215,4 +215,61 @@ TEST_F(WininetContract, ClosingTheSessionClosesItsRequests)
     request = nullptr;
 }
 
+// What goes out for a URL that HTTP would not take as it stands: a space is
+// escaped everywhere. The layer escapes every byte that may not stand in a
+// request's target, as %XX of the byte in the caller's narrow string, and
+// keeps the fragment to itself; Wine sends those bytes and the fragment as
+// they stand.
+TEST_F(WininetContract, UnsafeBytesInTheUrlAreEscaped)
+{
+    const bool wine = UnderWine();
+    const struct {
+        const char *given;
+        const char *sent;
+    } cases[] = {
+        {"/my file.bin", "/my%20file.bin"},
+        {"/q?a b&c=d e", "/q?a%20b&c=d%20e"},
+        {"/already%20escaped", "/already%20escaped"},
+        {"/\xc3\xa9t\xe9", wine ? "/\xc3\xa9t\xe9" : "/%C3%A9t%E9"},
+        {"/a\"b<c>d{e}|f^g`h", wine ? "/a\"b<c>d{e}|f^g`h" : "/a%22b%3Cc%3Ed%7Be%7D%7Cf%5Eg%60h"},
+        {"/frag#ment", wine ? "/frag#ment" : "/frag"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.given);
+        HINTERNET opened = InternetOpenUrlA(session, server.Url(c.given).c_str(), NULL, 0, INTERNET_FLAG_RELOAD, 0);
+        if (opened) InternetCloseHandle(opened);
+        std::vector<HttpRequest> requests = server.Requests();
+        ASSERT_FALSE(requests.empty());
+        EXPECT_EQ(c.sent, requests.back().target);
+    }
+}
+
+// A proxy that refuses to open a tunnel for an https URL: its answer is the
+// response, status and all, so that the caller learns why.
+TEST_F(WininetContract, ProxyThatRefusesTheTunnelIsTheResponse)
+{
+    for (int status : {403, 407}) {
+        SCOPED_TRACE(status);
+        server.Route("update.invalid:443", [status](Connection &connection, const HttpRequest &) {
+            connection.Send(StatusLine(status) + "Proxy-Authenticate: Basic realm=\"proxy\"\r\nContent-Length: 0\r\n\r\n");
+        });
+        std::string proxy = "127.0.0.1:" + std::to_string(server.Port());
+        HINTERNET proxied = InternetOpenA("conformance", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), NULL, 0);
+        ASSERT_NE(nullptr, proxied);
+        HINTERNET opened = InternetOpenUrlA(proxied, "https://update.invalid/file", NULL, 0, INTERNET_FLAG_RELOAD, 0);
+        ASSERT_NE(nullptr, opened) << GetLastError();
+        DWORD code = 0, size = sizeof code;
+        EXPECT_TRUE(HttpQueryInfoA(opened, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &code, &size, NULL));
+        EXPECT_EQ((DWORD)status, code);
+        char block[16];
+        DWORD length = 1;
+        EXPECT_TRUE(InternetReadFile(opened, block, sizeof block, &length));
+        EXPECT_EQ(0u, length);
+        InternetCloseHandle(opened);
+        InternetCloseHandle(proxied);
+        ASSERT_FALSE(server.Requests().empty());
+        EXPECT_EQ("CONNECT", server.Requests().back().method);
+    }
+}
+
 }  // namespace

@@ -48,9 +48,20 @@ def main(program, runner=None):
             if piped.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "piped.bin"), expected, shallow=False):
                 problems.append(f"stderr closed: result {piped.returncode}, or the file differs")
 
-            for url, words in [(f"{base}/missing.bin", "HTTP Status Error: 404 (the server answered 404 Not Found"),
-                               (f"http://127.0.0.1:{unused_port()}/x", "(12029: could not connect to the server)")]:
-                failed = subprocess.run(command + [url, "failed.bin"], cwd=scratch, capture_output=True, text=True)
+            # A proxy that refuses the tunnel for an https URL (a plain web
+            # server answers CONNECT with 501): its status is the answer. The
+            # proxy is named by http_proxy alone, which every build takes for
+            # https too; no_proxy sends the request past it.
+            direct = {name: value for name, value in os.environ.items() if not name.lower().endswith("_proxy")}
+            proxied = dict(direct, http_proxy=base)
+            excepted = dict(proxied, no_proxy="update.invalid")
+            for url, words, environment in [
+                    (f"{base}/missing.bin", "HTTP Status Error: 404 (the server answered 404 Not Found", direct),
+                    (f"http://127.0.0.1:{unused_port()}/x", "(12029: could not connect to the server)", direct),
+                    ("https://update.invalid/x", "HTTP Status Error: 501 (the server, or the proxy that", proxied),
+                    ("https://update.invalid/x", "(12007: the server's name could not be resolved)", excepted)]:
+                failed = subprocess.run(command + [url, "failed.bin"], cwd=scratch, capture_output=True, text=True,
+                                        env=environment)
                 if failed.returncode != 1 or words not in failed.stderr:
                     problems.append(f"{url}: result {failed.returncode}, no '{words}' in:\n{failed.stderr}")
         finally:

@@ -13,6 +13,7 @@ the body "secure body\\n". Ends when killed, or by itself after 120 s.
 import http.server
 import os
 import signal
+import shutil
 import ssl
 import subprocess
 import sys
@@ -46,6 +47,13 @@ def main(folder):
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
                     "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The same authority as a folder of certificates named by their hash, as
+    # SSL_CERT_DIR names one.
+    certs = os.path.join(folder, "certs")
+    os.makedirs(certs, exist_ok=True)
+    name = subprocess.run(["openssl", "x509", "-hash", "-noout", "-in", cert], check=True, capture_output=True,
+                          text=True).stdout.strip()
+    shutil.copy(cert, os.path.join(certs, name + ".0"))
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert, key)

@@ -69,7 +69,7 @@ const char *StatusWords(unsigned long status)
     case 403: return "Forbidden";
     case 404: return "Not Found: there is no such file on the server";
     case 405: return "Method Not Allowed";
-    case 407: return "Proxy Authentication Required";
+    case 407: return "Proxy Authentication Required: the proxy wants a user name and password";
     case 408: return "Request Timeout";
     case 410: return "Gone";
     case 429: return "Too Many Requests";
@@ -80,6 +80,19 @@ const char *StatusWords(unsigned long status)
     case 504: return "Gateway Timeout";
     default: return NULL;
     }
+}
+
+// The proxy variable of the environment that is set, if any. A status
+// that came back through a proxy may be the proxy's own refusal (of a
+// tunnel for https, say) rather than the server's answer.
+const char *ProxyVariable()
+{
+    static const char *const names[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
+    for (const char *name : names) {
+        const char *value = getenv(name);
+        if (value && *value) return name;
+    }
+    return NULL;
 }
 
 }  // namespace
@@ -96,7 +109,14 @@ std::string ExplainFailureLine(const std::string &line)
     char words[256];
     if (decimal) {
         const char *status = StatusWords(code);
-        snprintf(words, sizeof words, " (the server answered %lu%s%s)", code, status ? " " : "", status ? status : "");
+        const char *proxy = ProxyVariable();
+        if (code == 407)
+            snprintf(words, sizeof words, " (the proxy answered 407 %s)", status);
+        else if (proxy)
+            snprintf(words, sizeof words, " (the server, or the proxy that %s names, answered %lu%s%s)", proxy, code,
+                     status ? " " : "", status ? status : "");
+        else
+            snprintf(words, sizeof words, " (the server answered %lu%s%s)", code, status ? " " : "", status ? status : "");
     } else {
         const char *meaning = ErrorWords(code);
         if (meaning)
