@@ -3,6 +3,7 @@
 #include <Larkspan.h>
 #include <wininet.h>
 
+#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -305,6 +306,43 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
     return result;
 }
 
+bool StartsWithNoCase(const char *text, const char *prefix)
+{
+    for (; *prefix; text++, prefix++)
+        if (tolower((unsigned char)*text) != *prefix) return false;
+    return true;
+}
+
+// A secure download never ends over plain HTTP, whatever the platform's
+// WinINet allows: a redirect from https to http would hand the file to
+// anyone on the way. Windows' WinINet refuses such a redirect itself; not
+// every WinINet does, so the address the response came from is checked.
+bool StayedSecure(HINTERNET request, const char *url)
+{
+    if (!StartsWithNoCase(url, "https:")) return true;
+    DWORD size = 0;
+    if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, NULL, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        ReportFailure("InternetOpenUrl Error");
+        return false;
+    }
+    char *final = (char *)malloc(size + 1);
+    if (!final) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        ReportFailure("malloc Error");
+        return false;
+    }
+    DWORD room = size + 1;
+    bool secure = false;
+    if (InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &room)) {
+        final[room < size + 1 ? room : size] = 0;
+        secure = StartsWithNoCase(final, "https:");
+        if (!secure) SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    }
+    if (!secure) ReportFailure("InternetOpenUrl Error");
+    free(final);
+    return secure;
+}
+
 }  // namespace
 
 extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
@@ -328,7 +366,7 @@ extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HW
         ReportFailure("InternetOpenUrl Error");
         result = LARKSPAN_FAILED;
     } else {
-        result = Store(request, localPath, notifyWindow);
+        result = StayedSecure(request, url) ? Store(request, localPath, notifyWindow) : LARKSPAN_FAILED;
         if (!InternetCloseHandle(request)) ReportFailure("CloseHandle Error");
     }
     if (!InternetCloseHandle(session)) ReportFailure("CloseHandle Error");

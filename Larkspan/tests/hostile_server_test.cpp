@@ -303,6 +303,8 @@ class SecureServer : public HostileServer {
 protected:
     void SetUp() override
     {
+        // Whatever names authorities in the environment is set aside.
+        for (const char *variable : kAuthorityVariables) unsetenv(variable);
         ASSERT_TRUE(StartProgram(&process, "/usr/bin/python3", {LARKSPAN_TEST_TOOLS "/tls_server.py", scratch.Folder()}, ""));
         std::string portFile = scratch.Path("port");
         for (int wait = 0; wait < 1000 && !FileExists(portFile); wait++) PauseMs(10);

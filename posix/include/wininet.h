@@ -17,6 +17,8 @@ typedef uintptr_t DWORD_PTR;
 
 #define INTERNET_FLAG_RELOAD 0x80000000
 
+#define INTERNET_OPTION_URL 34
+
 #define HTTP_QUERY_CONTENT_LENGTH 5
 #define HTTP_QUERY_STATUS_CODE 19
 #define HTTP_QUERY_RAW_HEADERS 21
@@ -58,6 +60,8 @@ WINPOSIX_API BOOL WINAPI HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVO
                                         LPDWORD index);
 WINPOSIX_API BOOL WINAPI InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead);
 WINPOSIX_API BOOL WINAPI InternetCloseHandle(HINTERNET handle);
+/* Only INTERNET_OPTION_URL, of a request: the address its response came from. */
+WINPOSIX_API BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength);
 
 #ifdef __cplusplus
 }

@@ -55,8 +55,8 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  * (null or "" clears them). Returns FALSE for malformed rules.
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
- * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetReadFile,
- * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA; "*"
+ * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
+ * InternetReadFile, InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA; "*"
  * counts the calls of all of them together ("*@5-=31": everything from the
  * fifth call on fails, as if the process had been stopped there).
  */

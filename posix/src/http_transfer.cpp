@@ -429,6 +429,13 @@ long TransferStatus(Transfer *transfer)
     return status;
 }
 
+std::string TransferUrl(Transfer *transfer)
+{
+    char *url = nullptr;
+    curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
+    return url ? url : "";
+}
+
 void CancelTransfer(Transfer *transfer)
 {
     transfer->cancelled = true;

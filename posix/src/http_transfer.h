@@ -81,6 +81,8 @@ BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *by
 
 // The final response's status code.
 long TransferStatus(Transfer *transfer);
+// The address the final response came from, redirects followed.
+std::string TransferUrl(Transfer *transfer);
 
 // From any thread: the call waiting in curl ends with ERROR_INTERNET_OPERATION_CANCELLED.
 void CancelTransfer(Transfer *transfer);

@@ -206,6 +206,20 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
     return request;
 }
 
+// Text handed out as WinINet does: a buffer too small (or none) fails with
+// the size needed, terminator included; a filled one says its length
+// without it.
+BOOL CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
+{
+    if (!buffer || *bufferLength < text.size() + 1) {
+        *bufferLength = (DWORD)text.size() + 1;
+        return WinPosixFail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    *bufferLength = (DWORD)text.size();
+    return TRUE;
+}
+
 // HttpQueryInfoA with its request in use.
 BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
@@ -237,13 +251,8 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
         DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 10);
         memcpy(buffer, &number, sizeof number);
         *bufferLength = sizeof(DWORD);
-    } else {
-        if (!buffer || *bufferLength < value.size() + 1) {
-            *bufferLength = (DWORD)value.size() + 1;
-            return WinPosixFail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-        }
-        memcpy(buffer, value.c_str(), value.size() + 1);
-        *bufferLength = (DWORD)value.size();
+    } else if (!CopyText(value, buffer, bufferLength)) {
+        return FALSE;
     }
     if (index) *index += 1;
     return TRUE;
@@ -282,6 +291,16 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
     CallOn<Request> request(handle);
     if (!request.get()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
     return QueryInfo(request.get(), infoLevel, buffer, bufferLength, index);
+}
+
+BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength)
+{
+    if (WinPosixFaulted("InternetQueryOptionA", nullptr)) return FALSE;
+    if (!bufferLength) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    if (option != INTERNET_OPTION_URL) return WinPosixFail(ERROR_INTERNET_INVALID_OPTION, FALSE);
+    CallOn<Request> request(handle);
+    if (!request.get()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
+    return CopyText(TransferUrl(&request.get()->transfer), buffer, bufferLength);
 }
 
 // A close from another thread ends a read in progress, which then fails with

@@ -272,4 +272,19 @@ TEST_F(WininetContract, ProxyThatRefusesTheTunnelIsTheResponse)
     }
 }
 
+// After redirects, the request's URL is where its response came from.
+TEST_F(WininetContract, UrlOptionIsTheAddressTheResponseCameFrom)
+{
+    Open("/moved");
+    std::string final = server.Url("/small");
+    DWORD size = 0;
+    SetLastError(0);
+    EXPECT_FALSE(InternetQueryOptionA(request, INTERNET_OPTION_URL, NULL, &size));
+    EXPECT_EQ((DWORD)ERROR_INSUFFICIENT_BUFFER, GetLastError());
+    EXPECT_EQ(final.size() + 1, size);
+    std::vector<char> url(size);
+    ASSERT_TRUE(InternetQueryOptionA(request, INTERNET_OPTION_URL, url.data(), &size));
+    EXPECT_EQ(final, std::string(url.data(), size));
+}
+
 }  // namespace

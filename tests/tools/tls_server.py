@@ -45,7 +45,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def main(folder):
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", key, "-out", cert,
-                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"],
+                    "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1,DNS:localhost"],
                    check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     # The same authority as a folder of certificates named by their hash, as
     # SSL_CERT_DIR names one.
