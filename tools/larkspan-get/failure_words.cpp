@@ -31,7 +31,7 @@ const Meaning kErrorWords[] = {
     {12044, "the server asks for a client certificate"},
     {12045, "the server's certificate is not trusted"},
     {12055, "the server's certificate has errors"},
-    {12057, "the server's certificate could not be checked for revocation"},
+    {12057, "the server's certificate could not be checked for revocation; most likely its authority is not trusted here"},
     {12150, "a header the library needs is missing from the response"},
     {12152, "the server's response is not valid HTTP"},
     {12156, "too many redirects, or a redirect that could not be followed"},
