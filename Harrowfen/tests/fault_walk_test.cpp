@@ -1,7 +1,7 @@
 // Every platform call an update makes fails in turn, one per run: whatever
 // fails, every installed name still holds a whole file, old or new, and the
 // new one is never lost.
-#include "download_harness.h"
+#include "files.h"
 #include "process.h"
 #include "replace.h"
 

@@ -9,7 +9,7 @@
 // once a run completes; the new file is never lost; folders and the targets of
 // links are never touched; and once the way is clear every plain waiting file
 // is installed.
-#include "download_harness.h"
+#include "files.h"
 #include "replace.h"
 #include "test_name.h"
 

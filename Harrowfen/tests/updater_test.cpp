@@ -1,6 +1,6 @@
 // The updater run as a program in a scratch installation: what it leaves on
 // disk, when it acts, and what it starts.
-#include "download_harness.h"
+#include "files.h"
 #include "http_server.h"
 #include "process.h"
 #include "replace.h"

@@ -3,6 +3,7 @@
 #include <Larkspan.h>
 
 #include "download_harness.h"
+#include "messages.h"
 #include "http_server.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // is there, and the last error it leaves when it is not.
 #include <windows.h>
 
-#include "download_harness.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // error behind (the updater decides on it whether to try again).
 #include <windows.h>
 
-#include "download_harness.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "download_harness.h"
+#include "files.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,8 @@
 // order in which a thread's message queue gives out its messages.
 #include <windows.h>
 
-#include "download_harness.h"
+#include "files.h"
+#include "messages.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
