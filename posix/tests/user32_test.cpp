@@ -27,7 +27,8 @@ LRESULT CALLBACK PlainWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }
 
 // Class names match whole and regardless of case; a destroyed window is
-// neither found nor a window any more.
+// neither found nor a window any more, and a message-only window is never
+// found. A class stays registered while it has windows.
 TEST(User32Contract, FindWindowMatchesWholeClassNamesUntilDestroyed)
 {
     WNDCLASSW windowClass = {};
@@ -50,6 +51,9 @@ TEST(User32Contract, FindWindowMatchesWholeClassNamesUntilDestroyed)
         {L"onformanceFrame7", false},
     };
     for (const auto &c : cases) EXPECT_EQ(c.found ? window : nullptr, FindWindowW(c.className, NULL)) << &c - cases;
+    HWND messageOnly = CreateWindowExW(0, L"ConformanceFrame7", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                       windowClass.hInstance, NULL);
+    ASSERT_NE(nullptr, messageOnly) << GetLastError();
 
     EXPECT_TRUE(IsWindow(window));
     ASSERT_TRUE(DestroyWindow(window)) << GetLastError();
@@ -59,6 +63,9 @@ TEST(User32Contract, FindWindowMatchesWholeClassNamesUntilDestroyed)
     EXPECT_FALSE(DestroyWindow(window));
     // Wine refuses a window that is not (or no longer) the thread's with ERROR_ACCESS_DENIED.
     EXPECT_EQ(UnderWine() ? (DWORD)ERROR_ACCESS_DENIED : (DWORD)ERROR_INVALID_WINDOW_HANDLE, GetLastError());
+    EXPECT_FALSE(UnregisterClassW(L"ConformanceFrame7", windowClass.hInstance));
+    EXPECT_EQ((DWORD)ERROR_CLASS_HAS_WINDOWS, GetLastError());
+    ASSERT_TRUE(DestroyWindow(messageOnly)) << GetLastError();
     EXPECT_TRUE(UnregisterClassW(L"ConformanceFrame7", windowClass.hInstance));
 }
 
@@ -179,6 +186,58 @@ TEST(User32Contract, SentBeforePostedAndQuitLast)
     EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, destroyError);
     EXPECT_TRUE(sentBackOnHelperThread);
     DestroyWindow(window);
+}
+
+const UINT kEndHere = WM_APP + 30;
+
+LRESULT CALLBACK EndingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != kEndHere) return DefWindowProcA(window, message, wParam, lParam);
+    if (wParam) throw (int)wParam;
+#ifdef _WIN32
+    ExitThread(0);
+#else
+    pthread_exit(nullptr);
+#endif
+}
+
+// The thread answering a sent message ends inside the window procedure, or
+// (natively) an exception leaves the procedure: the sender goes on, with 0.
+// An exception out of a window procedure on Windows meets the system's own
+// handling of exceptions in callbacks, so that way is not asked of Wine.
+TEST(User32Contract, SenderGoesOnWhenTheProcedureDoesNotReturn)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = EndingProc;
+    windowClass.lpszClassName = "LarkspanTestEnding";
+    ASSERT_NE(0, RegisterClassA(&windowClass)) << GetLastError();
+#ifdef _WIN32
+    const WPARAM ways[] = {0};
+#else
+    const WPARAM ways[] = {0, 1};  // the thread ends; an exception
+#endif
+    for (WPARAM way : ways) {
+        std::atomic<HWND> window{nullptr};
+        std::atomic<DWORD> receiverThread{0};
+        std::thread receiver([&] {
+            window = CreateWindowExA(0, "LarkspanTestEnding", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+            receiverThread = GetCurrentThreadId();
+            MSG message;
+            for (;;) {
+                try {
+                    if (GetMessageA(&message, NULL, 0, 0) <= 0) break;
+                } catch (int) {
+                }
+            }
+            DestroyWindow(window);
+        });
+        while (!receiverThread) std::this_thread::yield();
+        EXPECT_NE(nullptr, window.load());
+        EXPECT_EQ(0, SendMessageA(window, kEndHere, way, 0)) << way;
+        PostThreadMessageA(receiverThread, WM_QUIT, 0, 0);
+        receiver.join();
+    }
+    EXPECT_TRUE(UnregisterClassA("LarkspanTestEnding", NULL));
 }
 
 #ifndef _WIN32
