@@ -15,8 +15,18 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <winposix.h>
+
+#include <chrono>
+#include <cstdlib>
+
+extern char **environ;
 #endif
 
 namespace {
@@ -270,6 +280,111 @@ TEST(User32Contract, DescriptorIsReadableWhileMessagesWait)
     sender.join();
     EXPECT_EQ((std::vector<UINT>{WM_APP + 5}), handledByMain);
     DestroyWindow(window);
+}
+
+// A private Xvfb on a display number of its own choosing, stopped at once:
+// its socket takes connections, and nothing answers on them.
+struct StoppedXServer {
+    pid_t pid = -1;
+    std::string display;
+
+    StoppedXServer()
+    {
+        int number[2];
+        if (pipe(number) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, number[1], 3);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        char *argv[] = {(char *)"Xvfb", (char *)"-displayfd", (char *)"3", (char *)"-nolisten", (char *)"tcp", nullptr};
+        if (posix_spawnp(&pid, "Xvfb", &actions, nullptr, argv, environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(number[1]);
+        char text[16] = {};
+        pollfd readable = {number[0], POLLIN, 0};
+        if (pid > 0 && poll(&readable, 1, 10000) == 1 && read(number[0], text, sizeof text - 1) > 0)
+            display = ":" + std::to_string(atoi(text));
+        close(number[0]);
+        if (pid > 0) kill(pid, SIGSTOP);
+    }
+
+    ~StoppedXServer()
+    {
+        if (pid <= 0) return;
+        kill(pid, SIGTERM);  // taken once it goes on: Xvfb then removes its lock file
+        kill(pid, SIGCONT);
+        waitpid(pid, nullptr, 0);
+    }
+};
+
+const char kStoppedDisplayChild[] = "LARKSPAN_TEST_STOPPED_DISPLAY";
+
+// In the child: a FindWindowW held by the display, while two other threads
+// exchange messages through a message-only window, which needs no display.
+void FindWindowWhileOthersTalk()
+{
+    auto started = std::chrono::steady_clock::now();
+    std::atomic<bool> finding{true};
+    HWND found = (HWND)1;
+    std::thread finder([&] {
+        found = FindWindowW(L"LarkspanTestNowhere", NULL);
+        finding = false;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the finder waits on the server by now
+
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PlainWindowProc;
+    windowClass.lpszClassName = L"LarkspanTestTalk";
+    ASSERT_NE(0, RegisterClassW(&windowClass));
+    HWND window = CreateWindowExW(0, L"LarkspanTestTalk", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, window);
+    std::thread talker([window] {
+        for (int i = 0; i < 100; i++) SendMessageA(window, WM_APP, 0, 0);
+        PostMessageA(window, WM_APP + 1, 0, 0);
+    });
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0 && message.message != WM_APP + 1) {
+    }
+    talker.join();
+    EXPECT_TRUE(finding) << "the messages waited for the lookup";
+    finder.join();
+    EXPECT_EQ(nullptr, found);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    DestroyWindow(window);
+}
+
+// A display whose server is stopped holds up neither the messages of other
+// threads nor FindWindowW itself beyond its bound. In a process of its own
+// (this program again), for the display is opened once per process.
+TEST(User32Contract, StoppedDisplayHoldsUpNoOne)
+{
+    if (getenv(kStoppedDisplayChild)) return FindWindowWhileOthersTalk();
+    StoppedXServer server;
+    if (server.pid <= 0) GTEST_SKIP() << "no Xvfb to stop";
+    ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
+
+    std::vector<std::string> environment{std::string(kStoppedDisplayChild) + "=1", "DISPLAY=" + server.display};
+    for (char **variable = environ; *variable; variable++)
+        if (strncmp(*variable, "DISPLAY=", 8) != 0) environment.push_back(*variable);
+    std::vector<char *> envp;
+    for (std::string &variable : environment) envp.push_back(&variable[0]);
+    envp.push_back(nullptr);
+    std::string filter = "--gtest_filter=User32Contract.StoppedDisplayHoldsUpNoOne";
+    char *argv[] = {(char *)"/proc/self/exe", &filter[0], nullptr};
+    pid_t child;
+    ASSERT_EQ(0, posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()));
+
+    int status = 0, waited = 0;
+    pid_t ended;
+    while ((ended = waitpid(child, &status, WNOHANG)) == 0 && waited++ < 200)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    if (ended == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "still held after 20 s";
+    }
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 #endif
 
