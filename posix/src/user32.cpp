@@ -10,7 +10,7 @@
 // until then. A window that is not message-only also has an X window, so that
 // FindWindow in another process sees it; the X calls are made with no lock of
 // this file held, so a display that is slow to answer holds up only the
-// thread that creates, destroys or looks for a window.
+// thread that creates or looks for a window.
 #include <windows.h>
 #include <winposix.h>
 
@@ -25,7 +25,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
-#include <cstring>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -47,7 +46,7 @@ struct SentMessage {
     LPARAM lParam;
     LRESULT result;
     std::atomic<bool> done;                // answered, or released (looked at unlocked by the waiting sender)
-    bool released;                         // the window or its thread went first
+    bool released;                         // the window or its thread went first, or the procedure did not return
     std::condition_variable *senderWakes;  // the sender's queue's
 };
 
