@@ -27,6 +27,7 @@
 #include <cstdarg>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,21 +39,24 @@ struct WindowClass {
     WNDPROC procedure;
 };
 
-// A message sent from another thread, on the sender's stack while it waits.
+// A message sent from another thread. Held by the sender and by the queue or
+// the thread answering it: a sender that leaves SendMessage unanswered (its
+// thread ended, or an exception left a procedure it ran meanwhile) leaves it
+// to the answering thread.
 struct SentMessage {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    LRESULT result;
-    std::atomic<bool> done;                // answered, or released (looked at unlocked by the waiting sender)
-    bool released;                         // the window or its thread went first, or the procedure did not return
-    std::condition_variable *senderWakes;  // the sender's queue's
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    LRESULT result = 0;
+    std::atomic<bool> done{false};  // answered, or released (looked at unlocked by the waiting sender)
+    bool released = false;          // the window or its thread went first, or the procedure did not return
+    std::condition_variable *senderWakes = nullptr;  // the sender's queue's; null once the sender has left
 };
 
 struct ThreadQueue {
     DWORD threadId;
-    std::deque<SentMessage *> sent;  // oldest first; answered before any posted message
+    std::deque<std::shared_ptr<SentMessage>> sent;  // oldest first; answered before any posted message
     std::deque<MSG> posted;
     bool quitPosted;
     int quitCode;
@@ -156,13 +160,19 @@ template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, Th
     if (!came && !ready()) queue->wakes.wait(hold);
 }
 
+// Lets the sender go on with `result`; one that has left SendMessage is not woken.
+void AnsweredLocked(SentMessage *sent, LRESULT result)
+{
+    sent->result = result;
+    sent->done = true;
+    if (sent->senderWakes) sent->senderWakes->notify_all();
+}
+
 // A sender waiting for a window that is gone gets 0, as on Windows.
 void ReleaseSenderLocked(SentMessage *sent)
 {
-    sent->result = 0;
     sent->released = true;
-    sent->done = true;
-    sent->senderWakes->notify_all();
+    AnsweredLocked(sent, 0);
 }
 
 // Lets the sender go with 0 when the procedure answering it does not return:
@@ -179,12 +189,34 @@ struct SenderRelease {
     }
 };
 
+// A sender that leaves SendMessage without its answer: its thread ends, or an
+// exception leaves a procedure it ran for another thread while it waited.
+// Its message, if still queued, is taken back; if being answered, the answer
+// wakes no one (the sender's queue may be gone by then).
+struct SenderLeaves {
+    std::unique_lock<std::mutex> &hold;
+    std::shared_ptr<SentMessage> &sent;
+    ThreadQueue *owner;
+    ~SenderLeaves()
+    {
+        if (!hold.owns_lock()) hold.lock();
+        if (sent->done) return;
+        for (auto queued = owner->sent.begin(); queued != owner->sent.end(); ++queued) {
+            if (*queued != sent) continue;
+            owner->sent.erase(queued);
+            UpdateSignalLocked(owner);
+            break;
+        }
+        sent->senderWakes = nullptr;
+    }
+};
+
 // Runs the procedure for the oldest message another thread sent to this one,
 // then lets the sender go on. False when none waits.
 bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
 {
     if (queue->sent.empty()) return false;
-    SentMessage *sent = queue->sent.front();
+    std::shared_ptr<SentMessage> sent = queue->sent.front();
     queue->sent.pop_front();
     UpdateSignalLocked(queue);
     // Only this thread can destroy the window, so it is there until the call;
@@ -192,18 +224,16 @@ bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
     // the window destroys itself inside it.
     auto found = windows.find(sent->window);
     if (found == windows.end()) {
-        ReleaseSenderLocked(sent);
+        ReleaseSenderLocked(sent.get());
         return true;
     }
     WNDPROC procedure = found->second.procedure;
     hold.unlock();
-    SenderRelease unanswered{sent};
+    SenderRelease unanswered{sent.get()};
     LRESULT result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
     unanswered.sent = nullptr;
     hold.lock();
-    sent->result = result;
-    sent->done = true;
-    sent->senderWakes->notify_all();
+    AnsweredLocked(sent.get(), result);
     return true;
 }
 
@@ -223,7 +253,7 @@ XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
             ++sent;
             continue;
         }
-        ReleaseSenderLocked(*sent);
+        ReleaseSenderLocked(sent->get());
         sent = owner->sent.erase(sent);
     }
     UpdateSignalLocked(owner);
@@ -244,7 +274,7 @@ void EndThreadQueue()
             if (window->second.owner == queue) xWindows.push_back(ForgetWindowLocked(window));
             window = next;
         }
-        for (SentMessage *sent : queue->sent) ReleaseSenderLocked(sent);
+        for (const auto &sent : queue->sent) ReleaseSenderLocked(sent.get());
         if (queue->signal >= 0) close(queue->signal);
         queues.erase(queue->threadId);
         delete queue;
@@ -467,17 +497,23 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         hold.unlock();
         return procedure(window, message, wParam, lParam);
     }
-    SentMessage sent = {window, message, wParam, lParam, 0, false, false, &self->wakes};
+    auto sent = std::make_shared<SentMessage>();
+    sent->window = window;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    sent->senderWakes = &self->wakes;
     ThreadQueue *owner = found->second.owner;
-    owner->sent.push_back(&sent);
+    owner->sent.push_back(sent);
     WakeLocked(owner);
-    while (!sent.done) {
+    SenderLeaves leaving{hold, sent, owner};
+    while (!sent->done) {
         if (AnswerOneSentLocked(hold, self)) continue;
         unsigned long seen = self->messagesCame;
-        WaitLocked(hold, self, [&] { return sent.done || self->messagesCame != seen; });
+        WaitLocked(hold, self, [&] { return sent->done || self->messagesCame != seen; });
     }
-    if (sent.released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return sent.result;
+    if (sent->released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return sent->result;
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -199,10 +199,20 @@ TEST(User32Contract, SentBeforePostedAndQuitLast)
     DestroyWindow(window);
 }
 
-const UINT kEndHere = WM_APP + 30;
+const UINT kEndHere = WM_APP + 30, kAskBack = WM_APP + 31;
+std::thread *askingThread;  // the thread that sent kAskBack
+LRESULT askedBack;
 
 LRESULT CALLBACK EndingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == kAskBack) {
+        // Sent back to the asking thread, which answers it while it waits
+        // for this very procedure.
+        askedBack = SendMessageA((HWND)lParam, kEndHere, wParam, 0);
+        askingThread->join();  // this procedure's answer then goes to a thread that has gone on or ended
+        PostQuitMessage(0);
+        return 1;
+    }
     if (message != kEndHere) return DefWindowProcA(window, message, wParam, lParam);
     if (wParam) throw (int)wParam;
 #ifdef _WIN32
@@ -214,40 +224,40 @@ LRESULT CALLBACK EndingProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 // The thread answering a sent message ends inside the window procedure, or
 // (natively) an exception leaves the procedure: the sender goes on, with 0.
-// An exception out of a window procedure on Windows meets the system's own
-// handling of exceptions in callbacks, so that way is not asked of Wine.
+// That thread was itself waiting for the answer to a message it had sent;
+// the answer, given after it went, goes nowhere. An exception out of a
+// window procedure on Windows meets the system's own handling of exceptions
+// in callbacks, so that way is not asked of Wine.
 TEST(User32Contract, SenderGoesOnWhenTheProcedureDoesNotReturn)
 {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = EndingProc;
     windowClass.lpszClassName = "LarkspanTestEnding";
     ASSERT_NE(0, RegisterClassA(&windowClass)) << GetLastError();
+    HWND window = CreateWindowExA(0, "LarkspanTestEnding", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+    ASSERT_NE(nullptr, window) << GetLastError();
 #ifdef _WIN32
     const WPARAM ways[] = {0};
 #else
     const WPARAM ways[] = {0, 1};  // the thread ends; an exception
 #endif
     for (WPARAM way : ways) {
-        std::atomic<HWND> window{nullptr};
-        std::atomic<DWORD> receiverThread{0};
-        std::thread receiver([&] {
-            window = CreateWindowExA(0, "LarkspanTestEnding", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
-            receiverThread = GetCurrentThreadId();
-            MSG message;
-            for (;;) {
-                try {
-                    if (GetMessageA(&message, NULL, 0, 0) <= 0) break;
-                } catch (int) {
-                }
+        askedBack = -1;
+        std::thread asking([window, way] {
+            HWND own = CreateWindowExA(0, "LarkspanTestEnding", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+            try {
+                SendMessageA(window, kAskBack, way, (LPARAM)own);
+            } catch (int) {
             }
-            DestroyWindow(window);
+            DestroyWindow(own);
         });
-        while (!receiverThread) std::this_thread::yield();
-        EXPECT_NE(nullptr, window.load());
-        EXPECT_EQ(0, SendMessageA(window, kEndHere, way, 0)) << way;
-        PostThreadMessageA(receiverThread, WM_QUIT, 0, 0);
-        receiver.join();
+        askingThread = &asking;
+        MSG message;
+        while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        }
+        EXPECT_EQ(0, askedBack) << way;
     }
+    DestroyWindow(window);
     EXPECT_TRUE(UnregisterClassA("LarkspanTestEnding", NULL));
 }
 
