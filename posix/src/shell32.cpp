@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "faults.h"
+#include "text.h"
 
 #include <cerrno>
 #include <spawn.h>
@@ -14,16 +15,6 @@
 extern char **environ;
 
 namespace {
-
-std::string Narrow(LPCWSTR text)
-{
-    if (!text) return std::string();
-    size_t length = wcstombs(nullptr, text, 0);
-    if (length == (size_t)-1) return std::string();
-    std::string narrow(length, '\0');
-    wcstombs(&narrow[0], text, length);
-    return narrow;
-}
 
 HINSTANCE ShellError(DWORD code)
 {

@@ -1,40 +1,37 @@
 // user32: window classes and windows of this process, the message queues of
 // the threads that own them, and top-level windows looked up on the user's X
-// display.
+// display (through x11drv.cpp).
 //
 // A window lives in the process's window table and belongs to the thread that
 // created it. Every thread that uses windows or messages has a queue: posted
 // messages wait in it until the thread retrieves them, and a message sent from
 // another thread waits in it until the thread, in GetMessage, PeekMessage or
 // a SendMessage of its own, runs the window procedure; the sender is held
-// until then. When an X display can be opened, CreateWindowEx also creates an
-// unmapped X window whose WM_CLASS is the window's class, so that FindWindow
-// in another process sees it, as FindWindow on Windows sees every top-level
-// window of the desktop.
+// until then. A window that is not message-only also has an X window, so that
+// FindWindow in another process sees it; the X calls are made with no lock of
+// this file held, so a display that is slow to answer holds up only the
+// thread that creates or looks for a window.
 #include <windows.h>
 #include <winposix.h>
 
 #include "faults.h"
+#include "text.h"
+#include "x11drv.h"
 
-#include <X11/Xlib.h>
-#include <X11/Xutil.h>
-
-#include <dlfcn.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
-
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdarg>
-#include <cstring>
-#include <cwctype>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -42,21 +39,24 @@ struct WindowClass {
     WNDPROC procedure;
 };
 
-// A message sent from another thread, on the sender's stack while it waits.
+// A message sent from another thread. Held by the sender and by the queue or
+// the thread answering it: a sender that leaves SendMessage unanswered (its
+// thread ended, or an exception left a procedure it ran meanwhile) leaves it
+// to the answering thread.
 struct SentMessage {
-    HWND window;
-    UINT message;
-    WPARAM wParam;
-    LPARAM lParam;
-    LRESULT result;
-    std::atomic<bool> done;                // answered, or released (looked at unlocked by the waiting sender)
-    bool released;                         // the window or its thread went first
-    std::condition_variable *senderWakes;  // the sender's queue's
+    HWND window = nullptr;
+    UINT message = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    LRESULT result = 0;
+    std::atomic<bool> done{false};  // answered, or released (looked at unlocked by the waiting sender)
+    bool released = false;          // the window or its thread went first, or the procedure did not return
+    std::condition_variable *senderWakes = nullptr;  // the sender's queue's; null once the sender has left
 };
 
 struct ThreadQueue {
     DWORD threadId;
-    std::deque<SentMessage *> sent;  // oldest first; answered before any posted message
+    std::deque<std::shared_ptr<SentMessage>> sent;  // oldest first; answered before any posted message
     std::deque<MSG> posted;
     bool quitPosted;
     int quitCode;
@@ -66,108 +66,22 @@ struct ThreadQueue {
     bool signalled;
 };
 
-struct Window {
+struct WND {
     std::wstring className;
     WNDPROC procedure;
-    ::Window xWindow;
     ThreadQueue *owner;
+    bool messageOnly;   // HWND_MESSAGE as parent: no X window, and FindWindow does not see it
+    XWindowId xWindow;  // 0 when message-only, without a display, or not there yet
 };
 
 // One lock for windows, classes and queues: a message's way from one thread
 // to another touches all of them.
 std::mutex windowLock;
 std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
-std::map<HWND, Window> windows;
+std::map<HWND, WND> windows;
 std::map<DWORD, ThreadQueue *> queues;
 // Handles are never reused, so a handle kept after DestroyWindow names nothing.
 uintptr_t nextWindow = 0x10010;
-
-// libX11's functions, loaded with the first display: a process that never
-// makes or looks for a window (as most callers of the download library) does
-// not pay for loading the X libraries when it starts.
-struct XFunctions {
-    decltype(&::XOpenDisplay) OpenDisplay;
-    decltype(&::XCreateSimpleWindow) CreateSimpleWindow;
-    decltype(&::XDestroyWindow) DestroyWindow;
-    decltype(&::XSetClassHint) SetClassHint;
-    decltype(&::XGetClassHint) GetClassHint;
-    decltype(&::XStoreName) StoreName;
-    decltype(&::XQueryTree) QueryTree;
-    decltype(&::XSetErrorHandler) SetErrorHandler;
-    decltype(&::XFlush) Flush;
-    decltype(&::XSync) Sync;
-    decltype(&::XFree) Free;
-    decltype(&::XSetIOErrorHandler) SetIOErrorHandler;
-    decltype(&::XSetIOErrorExitHandler) SetIOErrorExitHandler;
-    decltype(&::XCloseDisplay) CloseDisplay;
-};
-XFunctions x;
-
-template <typename Function> bool Resolve(void *library, const char *name, Function *function)
-{
-    *function = (Function)dlsym(library, name);
-    return *function != nullptr;
-}
-
-// Loads libX11 for the rest of the process; false when it is not there.
-bool LoadXLocked()
-{
-    void *library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
-    if (!library) return false;
-    if (Resolve(library, "XOpenDisplay", &x.OpenDisplay) &&
-        Resolve(library, "XCreateSimpleWindow", &x.CreateSimpleWindow) &&
-        Resolve(library, "XDestroyWindow", &x.DestroyWindow) && Resolve(library, "XSetClassHint", &x.SetClassHint) &&
-        Resolve(library, "XGetClassHint", &x.GetClassHint) && Resolve(library, "XStoreName", &x.StoreName) &&
-        Resolve(library, "XQueryTree", &x.QueryTree) && Resolve(library, "XSetErrorHandler", &x.SetErrorHandler) &&
-        Resolve(library, "XFlush", &x.Flush) && Resolve(library, "XSync", &x.Sync) && Resolve(library, "XFree", &x.Free) &&
-        Resolve(library, "XSetIOErrorHandler", &x.SetIOErrorHandler) &&
-        Resolve(library, "XSetIOErrorExitHandler", &x.SetIOErrorExitHandler) &&
-        Resolve(library, "XCloseDisplay", &x.CloseDisplay))
-        return true;
-    dlclose(library);
-    return false;
-}
-
-// One connection per process, opened on first need; none when there is no
-// display, and none from the moment it is lost (the X server ended, as at
-// log-out): a display that is gone has no windows.
-Display *xDisplay;
-bool xTried;
-bool xLost;
-
-// Xlib's own handler of a fatal I/O error (one for the process) exits; this
-// one returns, and Xlib then calls the connection's exit handler below in
-// place of exiting (libX11 1.7 and later). Every later call on the
-// connection fails at once.
-int IgnoreXIOError(Display *)
-{
-    return 0;
-}
-
-void OnXConnectionLost(Display *, void *)
-{
-    xLost = true;
-}
-
-Display *XDisplayLocked()
-{
-    if (!xTried) {
-        xTried = true;
-        const char *name = getenv("DISPLAY");
-        if (name && *name && LoadXLocked()) xDisplay = x.OpenDisplay(nullptr);
-        if (xDisplay) {
-            x.SetIOErrorHandler(IgnoreXIOError);
-            x.SetIOErrorExitHandler(xDisplay, OnXConnectionLost, nullptr);
-        }
-    }
-    // A lost connection is closed here, outside any Xlib call on it; having
-    // failed, it sends nothing more and closing only frees it.
-    if (xLost && xDisplay) {
-        x.CloseDisplay(xDisplay);
-        xDisplay = nullptr;
-    }
-    return xDisplay;
-}
 
 // ---- message queues ----------------------------------------------------------
 
@@ -246,21 +160,63 @@ template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, Th
     if (!came && !ready()) queue->wakes.wait(hold);
 }
 
+// Lets the sender go on with `result`; one that has left SendMessage is not woken.
+void AnsweredLocked(SentMessage *sent, LRESULT result)
+{
+    sent->result = result;
+    sent->done = true;
+    if (sent->senderWakes) sent->senderWakes->notify_all();
+}
+
 // A sender waiting for a window that is gone gets 0, as on Windows.
 void ReleaseSenderLocked(SentMessage *sent)
 {
-    sent->result = 0;
     sent->released = true;
-    sent->done = true;
-    sent->senderWakes->notify_all();
+    AnsweredLocked(sent, 0);
 }
+
+// Lets the sender go with 0 when the procedure answering it does not return:
+// the thread ends inside it (pthread_exit unwinds through it, as does
+// cancellation) or an exception leaves it. The message is off the queue by
+// then, so the thread's end would not find the sender any more.
+struct SenderRelease {
+    SentMessage *sent;
+    ~SenderRelease()
+    {
+        if (!sent) return;
+        std::lock_guard<std::mutex> hold(windowLock);
+        ReleaseSenderLocked(sent);
+    }
+};
+
+// A sender that leaves SendMessage without its answer: its thread ends, or an
+// exception leaves a procedure it ran for another thread while it waited.
+// Its message, if still queued, is taken back; if being answered, the answer
+// wakes no one (the sender's queue may be gone by then).
+struct SenderLeaves {
+    std::unique_lock<std::mutex> &hold;
+    std::shared_ptr<SentMessage> &sent;
+    ThreadQueue *owner;
+    ~SenderLeaves()
+    {
+        if (!hold.owns_lock()) hold.lock();
+        if (sent->done) return;
+        for (auto queued = owner->sent.begin(); queued != owner->sent.end(); ++queued) {
+            if (*queued != sent) continue;
+            owner->sent.erase(queued);
+            UpdateSignalLocked(owner);
+            break;
+        }
+        sent->senderWakes = nullptr;
+    }
+};
 
 // Runs the procedure for the oldest message another thread sent to this one,
 // then lets the sender go on. False when none waits.
 bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
 {
     if (queue->sent.empty()) return false;
-    SentMessage *sent = queue->sent.front();
+    std::shared_ptr<SentMessage> sent = queue->sent.front();
     queue->sent.pop_front();
     UpdateSignalLocked(queue);
     // Only this thread can destroy the window, so it is there until the call;
@@ -268,29 +224,27 @@ bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
     // the window destroys itself inside it.
     auto found = windows.find(sent->window);
     if (found == windows.end()) {
-        ReleaseSenderLocked(sent);
+        ReleaseSenderLocked(sent.get());
         return true;
     }
     WNDPROC procedure = found->second.procedure;
     hold.unlock();
+    SenderRelease unanswered{sent.get()};
     LRESULT result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
+    unanswered.sent = nullptr;
     hold.lock();
-    sent->result = result;
-    sent->done = true;
-    sent->senderWakes->notify_all();
+    AnsweredLocked(sent.get(), result);
     return true;
 }
 
 // Removes a window from the table with what waits for it: posted messages are
-// dropped, and threads that sent it a message are released.
-void ForgetWindowLocked(std::map<HWND, Window>::iterator found)
+// dropped, and threads that sent it a message are released. Gives back its X
+// window, for the caller to destroy once it has let go of the lock.
+XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
 {
     HWND window = found->first;
     ThreadQueue *owner = found->second.owner;
-    if (found->second.xWindow && xDisplay) {
-        x.DestroyWindow(xDisplay, found->second.xWindow);
-        x.Flush(xDisplay);
-    }
+    XWindowId xWindow = found->second.xWindow;
     windows.erase(found);
     for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
         posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
@@ -299,29 +253,34 @@ void ForgetWindowLocked(std::map<HWND, Window>::iterator found)
             ++sent;
             continue;
         }
-        ReleaseSenderLocked(*sent);
+        ReleaseSenderLocked(sent->get());
         sent = owner->sent.erase(sent);
     }
     UpdateSignalLocked(owner);
+    return xWindow;
 }
 
 // A thread that ends takes its windows with it; their procedures are not
 // called any more (the thread that would run them is gone).
 void EndThreadQueue()
 {
-    std::lock_guard<std::mutex> hold(windowLock);
-    ThreadQueue *queue = currentQueue;
-    if (!queue) return;
-    for (auto window = windows.begin(); window != windows.end();) {
-        auto next = std::next(window);
-        if (window->second.owner == queue) ForgetWindowLocked(window);
-        window = next;
+    std::vector<XWindowId> xWindows;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        ThreadQueue *queue = currentQueue;
+        if (!queue) return;
+        for (auto window = windows.begin(); window != windows.end();) {
+            auto next = std::next(window);
+            if (window->second.owner == queue) xWindows.push_back(ForgetWindowLocked(window));
+            window = next;
+        }
+        for (const auto &sent : queue->sent) ReleaseSenderLocked(sent.get());
+        if (queue->signal >= 0) close(queue->signal);
+        queues.erase(queue->threadId);
+        delete queue;
+        currentQueue = nullptr;
     }
-    for (SentMessage *sent : queue->sent) ReleaseSenderLocked(sent);
-    if (queue->signal >= 0) close(queue->signal);
-    queues.erase(queue->threadId);
-    delete queue;
-    currentQueue = nullptr;
+    for (XWindowId xWindow : xWindows) X11DRV_DestroyWindow(xWindow);
 }
 
 void PostLocked(ThreadQueue *queue, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -386,36 +345,6 @@ bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG 
     return true;
 }
 
-std::wstring Fold(const std::wstring &text)
-{
-    std::wstring folded = text;
-    for (wchar_t &c : folded) c = (wchar_t)towupper((wint_t)c);
-    return folded;
-}
-
-std::wstring Widen(const char *text)
-{
-    std::wstring wide;
-    if (!text) return wide;
-    size_t length = mbstowcs(nullptr, text, 0);
-    if (length == (size_t)-1) {
-        for (const char *c = text; *c; c++) wide += (wchar_t)(unsigned char)*c;
-        return wide;
-    }
-    wide.resize(length);
-    mbstowcs(&wide[0], text, length);
-    return wide;
-}
-
-std::string Narrow(const std::wstring &text)
-{
-    size_t length = wcstombs(nullptr, text.c_str(), 0);
-    if (length == (size_t)-1) return std::string();
-    std::string narrow(length, '\0');
-    wcstombs(&narrow[0], text.c_str(), length);
-    return narrow;
-}
-
 ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
 {
     if (name.empty() || !procedure) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
@@ -425,34 +354,28 @@ ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
     return (ATOM)(0xC000 + windowClasses.size());
 }
 
+// A class stays while windows of it are there, as on Windows.
 BOOL UnregisterClassCommon(const std::wstring &name)
 {
     std::lock_guard<std::mutex> hold(windowLock);
-    if (windowClasses.erase(Fold(name)) == 0) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
+    std::wstring folded = Fold(name);
+    auto found = windowClasses.find(folded);
+    if (found == windowClasses.end()) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
+    for (const auto &window : windows)
+        if (Fold(window.second.className) == folded) return WinPosixFail(ERROR_CLASS_HAS_WINDOWS, FALSE);
+    windowClasses.erase(found);
     return TRUE;
 }
 
-::Window CreateXWindowLocked(const std::wstring &className, const std::wstring &title)
-{
-    Display *display = XDisplayLocked();
-    if (!display) return 0;
-    ::Window xWindow = x.CreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
-    if (!xWindow) return 0;
-    std::string narrowClass = Narrow(className);
-    XClassHint hint;
-    hint.res_name = const_cast<char *>(narrowClass.c_str());
-    hint.res_class = const_cast<char *>(narrowClass.c_str());
-    x.SetClassHint(display, xWindow, &hint);
-    std::string narrowTitle = Narrow(title);
-    x.StoreName(display, xWindow, narrowTitle.c_str());
-    x.Flush(display);
-    return xWindow;
-}
-
-HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, const void *createStruct)
+// The window is in the table (its class thus kept) before its X window is
+// made, which happens without the lock; only this thread can destroy it, so
+// it is still there to take the X window.
+HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, HWND parent,
+                        const void *createStruct)
 {
     WNDPROC procedure;
     HWND window;
+    bool messageOnly = parent == HWND_MESSAGE;
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windowClasses.find(Fold(className));
@@ -460,7 +383,13 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
         procedure = found->second.procedure;
         window = (HWND)nextWindow;
         nextWindow += 4;
-        windows[window] = Window{className, procedure, CreateXWindowLocked(className, title), CurrentQueueLocked()};
+        windows[window] = WND{className, procedure, CurrentQueueLocked(), messageOnly, 0};
+    }
+    if (!messageOnly) {
+        XWindowId xWindow = X11DRV_CreateWindow(className, title);
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(window);
+        if (found != windows.end()) found->second.xWindow = xWindow;
     }
     // As on Windows, the procedure sees WM_CREATE (with the creation
     // arguments) before the caller gets the handle, and -1 from it destroys
@@ -471,51 +400,6 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
         return nullptr;
     }
     return window;
-}
-
-bool ClassMatches(Display *display, ::Window xWindow, const std::string &wanted)
-{
-    XClassHint hint = {nullptr, nullptr};
-    if (!x.GetClassHint(display, xWindow, &hint)) return false;
-    bool match = hint.res_class && strcasecmp(hint.res_class, wanted.c_str()) == 0;
-    if (hint.res_name) x.Free(hint.res_name);
-    if (hint.res_class) x.Free(hint.res_class);
-    return match;
-}
-
-// Top-level windows are the root's children; a window manager that reparents
-// puts the client one level further down, so that level is searched as well.
-::Window FindXWindowLocked(const std::string &wanted)
-{
-    Display *display = XDisplayLocked();
-    if (!display) return 0;
-    ::Window root = DefaultRootWindow(display), parent, *children = nullptr;
-    unsigned int count = 0;
-    if (!x.QueryTree(display, root, &root, &parent, &children, &count)) return 0;
-    ::Window found = 0;
-    for (unsigned int i = 0; i < count && !found; i++) {
-        if (ClassMatches(display, children[i], wanted)) {
-            found = children[i];
-            break;
-        }
-        ::Window *grandchildren = nullptr;
-        unsigned int grandcount = 0;
-        ::Window unusedRoot, unusedParent;
-        if (x.QueryTree(display, children[i], &unusedRoot, &unusedParent, &grandchildren, &grandcount)) {
-            for (unsigned int j = 0; j < grandcount && !found; j++)
-                if (ClassMatches(display, grandchildren[j], wanted)) found = grandchildren[j];
-            if (grandchildren) x.Free(grandchildren);
-        }
-    }
-    if (children) x.Free(children);
-    return found;
-}
-
-// X errors (a window destroyed between listing and asking) are expected while
-// walking another process's windows; they must not end this process.
-int IgnoreXError(Display *, XErrorEvent *)
-{
-    return 0;
 }
 
 }  // namespace
@@ -547,7 +431,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 {
     CREATESTRUCTA create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
                             exStyle};
-    return CreateWindowCommon(Widen(className), Widen(windowName), &create);
+    return CreateWindowCommon(Widen(className), Widen(windowName), parent, &create);
 }
 
 HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
@@ -555,7 +439,7 @@ HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName
 {
     CREATESTRUCTW create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
                             exStyle};
-    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", &create);
+    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", parent, &create);
 }
 
 // Only the thread that owns a window can destroy it, as on Windows; so no
@@ -571,9 +455,13 @@ BOOL WINAPI DestroyWindow(HWND window)
         procedure = found->second.procedure;
     }
     procedure(window, WM_DESTROY, 0, 0);
-    std::lock_guard<std::mutex> hold(windowLock);
-    auto found = windows.find(window);
-    if (found != windows.end()) ForgetWindowLocked(found);
+    XWindowId xWindow = 0;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(window);
+        if (found != windows.end()) xWindow = ForgetWindowLocked(found);
+    }
+    X11DRV_DestroyWindow(xWindow);
     return TRUE;
 }
 
@@ -609,17 +497,23 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         hold.unlock();
         return procedure(window, message, wParam, lParam);
     }
-    SentMessage sent = {window, message, wParam, lParam, 0, false, false, &self->wakes};
+    auto sent = std::make_shared<SentMessage>();
+    sent->window = window;
+    sent->message = message;
+    sent->wParam = wParam;
+    sent->lParam = lParam;
+    sent->senderWakes = &self->wakes;
     ThreadQueue *owner = found->second.owner;
-    owner->sent.push_back(&sent);
+    owner->sent.push_back(sent);
     WakeLocked(owner);
-    while (!sent.done) {
+    SenderLeaves leaving{hold, sent, owner};
+    while (!sent->done) {
         if (AnswerOneSentLocked(hold, self)) continue;
         unsigned long seen = self->messagesCame;
-        WaitLocked(hold, self, [&] { return sent.done || self->messagesCame != seen; });
+        WaitLocked(hold, self, [&] { return sent->done || self->messagesCame != seen; });
     }
-    if (sent.released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-    return sent.result;
+    if (sent->released) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return sent->result;
 }
 
 LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -769,26 +663,23 @@ int WinPosix_MessageQueueFd(void)
     return queue->signal;
 }
 
+// This process's windows first, then every top-level window on the display.
+// Message-only windows are not top-level windows: not found, as on Windows.
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
 {
-    std::string narrowClass = Narrow(className ? className : L"");
+    std::string narrowClass = Narrow(className);
     if (WinPosixFaulted("FindWindowW", narrowClass.c_str())) return nullptr;
     // Only lookups by class are supported.
     if (windowName) return WinPosixFail(ERROR_NOT_SUPPORTED, nullptr);
-    std::lock_guard<std::mutex> hold(windowLock);
-    std::wstring wanted = Fold(className ? className : L"");
-    for (const auto &entry : windows)
-        if (Fold(entry.second.className) == wanted) return entry.first;
-    Display *display = XDisplayLocked();
-    if (!display) return nullptr;
-    XErrorHandler previous = x.SetErrorHandler(IgnoreXError);
-    ::Window found = FindXWindowLocked(narrowClass);
-    x.Sync(display, False);
-    x.SetErrorHandler(previous);
-    if (!XDisplayLocked()) return nullptr;  // lost during the lookup
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        std::wstring wanted = Fold(className ? className : L"");
+        for (const auto &entry : windows)
+            if (!entry.second.messageOnly && Fold(entry.second.className) == wanted) return entry.first;
+    }
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.
-    return found ? (HWND)(uintptr_t)found : nullptr;
+    return (HWND)(uintptr_t)X11DRV_FindWindowByClass(narrowClass);
 }
 
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)

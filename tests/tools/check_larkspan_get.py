@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """larkspan-get as a user meets it: a file name that starts with '-' after
-'--', a reader of standard error that goes away mid-download, and failures
-that say why without --debug.
+'--', a reader of standard error that goes away mid-download, failures
+that say why without --debug, and (natively) a DISPLAY whose X server is
+stopped, which its message-only window never asks.
 
     check_larkspan_get.py PROGRAM [RUNNER]
 """
 import filecmp
 import os
+import shutil
+import signal
 import socket
 import subprocess
 import sys
@@ -19,6 +22,19 @@ def unused_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+def stopped_x_server():
+    """A private Xvfb on a display number of its own choosing, stopped:
+    its socket takes connections and nothing answers on them."""
+    reader, writer = os.pipe()
+    server = subprocess.Popen(["Xvfb", "-displayfd", str(writer), "-nolisten", "tcp"], pass_fds=[writer],
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(writer)
+    with os.fdopen(reader) as number:
+        display = ":" + number.readline().strip()
+    server.send_signal(signal.SIGSTOP)
+    return server, display
 
 
 def main(program, runner=None):
@@ -64,11 +80,27 @@ def main(program, runner=None):
                                         env=environment)
                 if failed.returncode != 1 or words not in failed.stderr:
                     problems.append(f"{url}: result {failed.returncode}, no '{words}' in:\n{failed.stderr}")
+
+            # Under Wine the display is Wine's own business; natively nothing may wait for it.
+            if not runner and shutil.which("Xvfb"):
+                x_server, display = stopped_x_server()
+                try:
+                    held = subprocess.run(command + [f"{base}/payload.bin", "stopped-display.bin"], cwd=scratch,
+                                          capture_output=True, env=dict(os.environ, DISPLAY=display), timeout=30)
+                    if held.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "stopped-display.bin"),
+                                                               expected, shallow=False):
+                        problems.append(f"DISPLAY={display} stopped: result {held.returncode}, or the file differs")
+                except subprocess.TimeoutExpired:
+                    problems.append(f"DISPLAY={display} stopped: still running after 30 s")
+                finally:
+                    x_server.terminate()  # taken once it goes on: Xvfb then removes its lock file
+                    x_server.send_signal(signal.SIGCONT)
+                    x_server.wait()
         finally:
             server.shutdown()
     if problems:
         sys.exit("\n".join(problems))
-    print("larkspan-get: '--', a closed stderr and failures in words all right")
+    print("larkspan-get: '--', a closed stderr, failures in words and a stopped display all right")
 
 
 if __name__ == "__main__":

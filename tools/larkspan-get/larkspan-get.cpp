@@ -165,6 +165,8 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A message-only window: it only receives messages, so it needs no display
+// (natively, no X connection at all) and no other program can find it.
 HWND CreateProgressWindow()
 {
     WNDCLASSA windowClass;
@@ -173,7 +175,7 @@ HWND CreateProgressWindow()
     windowClass.hInstance = GetModuleHandleA(NULL);
     windowClass.lpszClassName = "LarkspanGetProgress";
     if (!RegisterClassA(&windowClass)) return NULL;
-    return CreateWindowExA(0, "LarkspanGetProgress", "larkspan-get", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
+    return CreateWindowExA(0, "LarkspanGetProgress", "larkspan-get", WS_OVERLAPPED, 0, 0, 0, 0, HWND_MESSAGE, NULL,
                            windowClass.hInstance, NULL);
 }
 

@@ -1,0 +1,292 @@
+// x11drv: this process's windows on the user's X display, and the lookup of
+// top-level windows of every client there.
+//
+// Xlib waits without end for a server that does not answer: one that is
+// stopped (SIGSTOP, a debugger), or a socket that accepts a connection and
+// never speaks. So every Xlib call is made on one thread of this file's own,
+// the display thread, and a caller waits for its answer at most
+// kDisplayAnswerBound. A display that has not answered in time is treated as
+// one whose server has ended: gone for the rest of the process. Its
+// connection is closed as soon as the display thread gets it back, and with
+// it go this process's X windows. Opening the display is the display
+// thread's first request, under the same bound, so a DISPLAY that names
+// a server that never answers is no display.
+//
+// One thread also means Xlib is used from one thread only, as it is safe to
+// without XInitThreads.
+#include "x11drv.h"
+
+#include "text.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+#include <dlfcn.h>
+#include <strings.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace {
+
+// libX11's functions, loaded with the first display: a process that never
+// makes or looks for a window (as most callers of the download library) does
+// not pay for loading the X libraries when it starts.
+struct XFunctions {
+    decltype(&::XOpenDisplay) OpenDisplay;
+    decltype(&::XCreateSimpleWindow) CreateSimpleWindow;
+    decltype(&::XDestroyWindow) DestroyWindow;
+    decltype(&::XSetClassHint) SetClassHint;
+    decltype(&::XGetClassHint) GetClassHint;
+    decltype(&::XStoreName) StoreName;
+    decltype(&::XQueryTree) QueryTree;
+    decltype(&::XSetErrorHandler) SetErrorHandler;
+    decltype(&::XFlush) Flush;
+    decltype(&::XSync) Sync;
+    decltype(&::XFree) Free;
+    decltype(&::XSetIOErrorHandler) SetIOErrorHandler;
+    decltype(&::XSetIOErrorExitHandler) SetIOErrorExitHandler;
+    decltype(&::XCloseDisplay) CloseDisplay;
+};
+XFunctions xlib;  // the display thread's only
+
+template <typename Function> bool Resolve(void *library, const char *name, Function *function)
+{
+    *function = (Function)dlsym(library, name);
+    return *function != nullptr;
+}
+
+// Loads libX11 for the rest of the process; false when it is not there.
+bool LoadXlib()
+{
+    void *library = dlopen("libX11.so.6", RTLD_NOW | RTLD_LOCAL);
+    if (!library) return false;
+    if (Resolve(library, "XOpenDisplay", &xlib.OpenDisplay) &&
+        Resolve(library, "XCreateSimpleWindow", &xlib.CreateSimpleWindow) &&
+        Resolve(library, "XDestroyWindow", &xlib.DestroyWindow) &&
+        Resolve(library, "XSetClassHint", &xlib.SetClassHint) &&
+        Resolve(library, "XGetClassHint", &xlib.GetClassHint) && Resolve(library, "XStoreName", &xlib.StoreName) &&
+        Resolve(library, "XQueryTree", &xlib.QueryTree) &&
+        Resolve(library, "XSetErrorHandler", &xlib.SetErrorHandler) && Resolve(library, "XFlush", &xlib.Flush) &&
+        Resolve(library, "XSync", &xlib.Sync) && Resolve(library, "XFree", &xlib.Free) &&
+        Resolve(library, "XSetIOErrorHandler", &xlib.SetIOErrorHandler) &&
+        Resolve(library, "XSetIOErrorExitHandler", &xlib.SetIOErrorExitHandler) &&
+        Resolve(library, "XCloseDisplay", &xlib.CloseDisplay))
+        return true;
+    dlclose(library);
+    return false;
+}
+
+// Set by Xlib, on the display thread, when the connection fails.
+bool connectionLost;
+
+// Xlib's own handler of a fatal I/O error (one for the process) exits; this
+// one returns, and Xlib then calls the connection's exit handler below in
+// place of exiting (libX11 1.7 and later). Every later call on the
+// connection fails at once.
+int IgnoreXIOError(Display *)
+{
+    return 0;
+}
+
+void OnXConnectionLost(Display *, void *)
+{
+    connectionLost = true;
+}
+
+// X errors (a window destroyed between listing and asking) are expected while
+// walking another client's windows; they must not end this process.
+int IgnoreXError(Display *, XErrorEvent *)
+{
+    return 0;
+}
+
+// A request for the display thread. Shared with its caller, which may have
+// stopped waiting for it.
+struct Request {
+    std::function<XWindowId(Display *)> work;
+    XWindowId answer = 0;
+    bool answered = false;
+};
+
+struct DisplayThread {
+    std::mutex lock;
+    std::condition_variable requestCame;
+    std::condition_variable answered;
+    std::deque<std::shared_ptr<Request>> requests;
+    bool started = false;
+    // No display, a lost one, or one that did not answer in time: no request
+    // is run any more, and every caller gets 0 at once.
+    bool gone = false;
+};
+// Never destroyed: at exit the display thread may still be waiting on a
+// server that does not answer, and it must not find its state gone.
+DisplayThread &displayThread = *new DisplayThread;
+
+Display *OpenDisplay()
+{
+    if (!LoadXlib()) return nullptr;
+    Display *display = xlib.OpenDisplay(nullptr);
+    if (!display) return nullptr;
+    xlib.SetIOErrorHandler(IgnoreXIOError);
+    xlib.SetIOErrorExitHandler(display, OnXConnectionLost, nullptr);
+    return display;
+}
+
+void ServeDisplay()
+{
+    Display *display = OpenDisplay();
+    std::unique_lock<std::mutex> hold(displayThread.lock);
+    if (!display) displayThread.gone = true;
+    for (;;) {
+        // A display given up on while the thread was held (in opening it, or
+        // in a request) is closed: its X windows go with the connection.
+        if (displayThread.gone && display) {
+            hold.unlock();
+            xlib.CloseDisplay(display);
+            hold.lock();
+            display = nullptr;
+        }
+        if (displayThread.requests.empty()) {
+            displayThread.requestCame.wait(hold);
+            continue;
+        }
+        std::shared_ptr<Request> request = displayThread.requests.front();
+        displayThread.requests.pop_front();
+        if (display) {
+            hold.unlock();
+            XWindowId answer = request->work(display);
+            hold.lock();
+            // A lost connection is closed above, outside any Xlib call on
+            // it; having failed, it sends nothing more and closing only frees it.
+            if (connectionLost) displayThread.gone = true;
+            if (!displayThread.gone) request->answer = answer;
+        }
+        request->answered = true;
+        displayThread.answered.notify_all();
+    }
+}
+
+// Hands `work` to the display thread; with `wait`, waits at most the bound
+// for its answer. 0 without a display, or when the display is given up on.
+XWindowId OnDisplayThread(std::function<XWindowId(Display *)> work, bool wait)
+{
+    std::unique_lock<std::mutex> hold(displayThread.lock);
+    if (displayThread.gone) return 0;
+    if (!displayThread.started) {
+        const char *name = getenv("DISPLAY");
+        if (!name || !*name) {
+            displayThread.gone = true;
+            return 0;
+        }
+        try {
+            std::thread(ServeDisplay).detach();
+        } catch (const std::system_error &) {
+            displayThread.gone = true;
+            return 0;
+        }
+        displayThread.started = true;
+    }
+    auto request = std::make_shared<Request>();
+    request->work = std::move(work);
+    displayThread.requests.push_back(request);
+    displayThread.requestCame.notify_one();
+    if (!wait) return 0;
+    auto deadline = std::chrono::steady_clock::now() + kDisplayAnswerBound;
+    if (!displayThread.answered.wait_until(hold, deadline,
+                                           [&] { return request->answered || displayThread.gone; })) {
+        // The display thread is held by the server; whatever it is asked
+        // from now on gets no answer either.
+        displayThread.gone = true;
+        displayThread.answered.notify_all();
+        return 0;
+    }
+    return request->answer;
+}
+
+bool ClassMatches(Display *display, Window xWindow, const std::string &wanted)
+{
+    XClassHint hint = {nullptr, nullptr};
+    if (!xlib.GetClassHint(display, xWindow, &hint)) return false;
+    bool match = hint.res_class && strcasecmp(hint.res_class, wanted.c_str()) == 0;
+    if (hint.res_name) xlib.Free(hint.res_name);
+    if (hint.res_class) xlib.Free(hint.res_class);
+    return match;
+}
+
+// Top-level windows are the root's children; a window manager that reparents
+// puts the client one level further down, so that level is searched as well.
+Window FindByClass(Display *display, const std::string &wanted)
+{
+    Window root = DefaultRootWindow(display), parent, *children = nullptr;
+    unsigned int count = 0;
+    if (!xlib.QueryTree(display, root, &root, &parent, &children, &count)) return 0;
+    Window found = 0;
+    for (unsigned int i = 0; i < count && !found; i++) {
+        if (ClassMatches(display, children[i], wanted)) {
+            found = children[i];
+            break;
+        }
+        Window *grandchildren = nullptr;
+        unsigned int grandcount = 0;
+        Window unusedRoot, unusedParent;
+        if (xlib.QueryTree(display, children[i], &unusedRoot, &unusedParent, &grandchildren, &grandcount)) {
+            for (unsigned int j = 0; j < grandcount && !found; j++)
+                if (ClassMatches(display, grandchildren[j], wanted)) found = grandchildren[j];
+            if (grandchildren) xlib.Free(grandchildren);
+        }
+    }
+    if (children) xlib.Free(children);
+    return found;
+}
+
+}  // namespace
+
+XWindowId X11DRV_CreateWindow(const std::wstring &className, const std::wstring &title)
+{
+    std::string narrowClass = Narrow(className), narrowTitle = Narrow(title);
+    return OnDisplayThread(
+        [narrowClass, narrowTitle](Display *display) -> XWindowId {
+            Window window = xlib.CreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+            if (!window) return 0;
+            XClassHint hint;
+            hint.res_name = const_cast<char *>(narrowClass.c_str());
+            hint.res_class = const_cast<char *>(narrowClass.c_str());
+            xlib.SetClassHint(display, window, &hint);
+            xlib.StoreName(display, window, narrowTitle.c_str());
+            xlib.Flush(display);
+            return window;
+        },
+        true);
+}
+
+void X11DRV_DestroyWindow(XWindowId window)
+{
+    if (!window) return;
+    OnDisplayThread(
+        [window](Display *display) -> XWindowId {
+            xlib.DestroyWindow(display, window);
+            xlib.Flush(display);
+            return 0;
+        },
+        false);
+}
+
+XWindowId X11DRV_FindWindowByClass(const std::string &className)
+{
+    return OnDisplayThread(
+        [className](Display *display) -> XWindowId {
+            XErrorHandler previous = xlib.SetErrorHandler(IgnoreXError);
+            Window found = FindByClass(display, className);
+            xlib.Sync(display, False);
+            xlib.SetErrorHandler(previous);
+            return found;
+        },
+        true);
+}

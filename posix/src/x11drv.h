@@ -1,0 +1,34 @@
+// x11drv: the X side of user32's windows. Every window that is not
+// message-only has an unmapped X window on the user's display, its class as
+// WM_CLASS, so that FindWindow in another process sees it, as FindWindow on
+// Windows sees every top-level window of the desktop.
+//
+// No display, a lost one (the X server ended) and one that does not answer
+// within kDisplayAnswerBound all count as a display without windows: creation
+// gives no X window and a lookup finds nothing. None of these calls waits
+// longer than the bound, and user32 makes them without its lock held.
+#ifndef WINPOSIX_X11DRV_H
+#define WINPOSIX_X11DRV_H
+
+#include <chrono>
+#include <string>
+
+// X's window identifier; 0 is none.
+typedef unsigned long XWindowId;
+
+// Long enough for a server that is busy, short enough that a caller of
+// FindWindowW or CreateWindowEx is not taken for hung.
+constexpr std::chrono::milliseconds kDisplayAnswerBound(2000);
+
+// An unmapped window with `className` as its WM_CLASS; 0 without a display.
+XWindowId X11DRV_CreateWindow(const std::wstring &className, const std::wstring &title);
+
+// Destroys a window made by X11DRV_CreateWindow; returns without waiting.
+void X11DRV_DestroyWindow(XWindowId window);
+
+// A top-level window of any client whose WM_CLASS class is `className`
+// (compared regardless of case); 0 for none, and when the connection is
+// lost during the lookup.
+XWindowId X11DRV_FindWindowByClass(const std::string &className);
+
+#endif
