@@ -1,89 +1,25 @@
-// user32: window classes and windows of this process, the message queues of
-// the threads that own them, and top-level windows looked up on the user's X
-// display (through x11drv.cpp).
-//
-// A window lives in the process's window table and belongs to the thread that
-// created it. Every thread that uses windows or messages has a queue: posted
-// messages wait in it until the thread retrieves them, and a message sent from
-// another thread waits in it until the thread, in GetMessage, PeekMessage or
-// a SendMessage of its own, runs the window procedure; the sender is held
-// until then. A window that is not message-only also has an X window, so that
-// FindWindow in another process sees it; the X calls are made with no lock of
-// this file held, so a display that is slow to answer holds up only the
-// thread that creates or looks for a window.
+// user32's message queues: every thread that uses windows or messages has
+// one. Posted messages wait in it until the thread retrieves them, and a
+// message sent from another thread waits in it until the thread, in
+// GetMessage, PeekMessage or a SendMessage of its own, runs the window
+// procedure; the sender is held until then. A thread that ends takes its
+// queue and its windows with it.
 #include <windows.h>
 #include <winposix.h>
 
 #include "faults.h"
-#include "text.h"
-#include "x11drv.h"
+#include "user32_private.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <cstdarg>
-#include <deque>
-#include <map>
-#include <memory>
-#include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
-namespace {
-
-struct WindowClass {
-    WNDPROC procedure;
-};
-
-// A message sent from another thread. Held by the sender and by the queue or
-// the thread answering it: a sender that leaves SendMessage unanswered (its
-// thread ended, or an exception left a procedure it ran meanwhile) leaves it
-// to the answering thread.
-struct SentMessage {
-    HWND window = nullptr;
-    UINT message = 0;
-    WPARAM wParam = 0;
-    LPARAM lParam = 0;
-    LRESULT result = 0;
-    std::atomic<bool> done{false};  // answered, or released (looked at unlocked by the waiting sender)
-    bool released = false;          // the window or its thread went first, or the procedure did not return
-    std::condition_variable *senderWakes = nullptr;  // the sender's queue's; null once the sender has left
-};
-
-struct ThreadQueue {
-    DWORD threadId;
-    std::deque<std::shared_ptr<SentMessage>> sent;  // oldest first; answered before any posted message
-    std::deque<MSG> posted;
-    bool quitPosted;
-    int quitCode;
-    std::condition_variable wakes;   // a message came, or one this thread sent was answered
-    std::atomic<unsigned long> messagesCame;  // wakes for a message that came (looked at unlocked)
-    int signal;                      // eventfd, readable while messages wait; -1 until asked for
-    bool signalled;
-};
-
-struct WND {
-    std::wstring className;
-    WNDPROC procedure;
-    ThreadQueue *owner;
-    bool messageOnly;   // HWND_MESSAGE as parent: no X window, and FindWindow does not see it
-    XWindowId xWindow;  // 0 when message-only, without a display, or not there yet
-};
-
-// One lock for windows, classes and queues: a message's way from one thread
-// to another touches all of them.
-std::mutex windowLock;
-std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
-std::map<HWND, WND> windows;
 std::map<DWORD, ThreadQueue *> queues;
-// Handles are never reused, so a handle kept after DestroyWindow names nothing.
-uintptr_t nextWindow = 0x10010;
 
-// ---- message queues ----------------------------------------------------------
+namespace {
 
 // The calling thread's queue; the thread-end guard frees it and what hangs on
 // it when the thread ends.
@@ -99,6 +35,8 @@ struct ThreadEndGuard {
     }
 };
 thread_local ThreadEndGuard threadEnd;
+
+}  // namespace
 
 ThreadQueue *CurrentQueueLocked()
 {
@@ -117,7 +55,6 @@ ThreadQueue *CurrentQueueLocked()
     return currentQueue;
 }
 
-// Keeps the queue's descriptor readable exactly while messages wait in it.
 void UpdateSignalLocked(ThreadQueue *queue)
 {
     bool waiting = !queue->sent.empty() || !queue->posted.empty() || queue->quitPosted;
@@ -126,6 +63,8 @@ void UpdateSignalLocked(ThreadQueue *queue)
     ssize_t moved = waiting ? write(queue->signal, &count, sizeof count) : read(queue->signal, &count, sizeof count);
     if (moved == (ssize_t)sizeof count) queue->signalled = waiting;
 }
+
+namespace {
 
 void WakeLocked(ThreadQueue *queue)
 {
@@ -168,12 +107,15 @@ void AnsweredLocked(SentMessage *sent, LRESULT result)
     if (sent->senderWakes) sent->senderWakes->notify_all();
 }
 
-// A sender waiting for a window that is gone gets 0, as on Windows.
+}  // namespace
+
 void ReleaseSenderLocked(SentMessage *sent)
 {
     sent->released = true;
     AnsweredLocked(sent, 0);
 }
+
+namespace {
 
 // Lets the sender go with 0 when the procedure answering it does not return:
 // the thread ends inside it (pthread_exit unwinds through it, as does
@@ -235,29 +177,6 @@ bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
     hold.lock();
     AnsweredLocked(sent.get(), result);
     return true;
-}
-
-// Removes a window from the table with what waits for it: posted messages are
-// dropped, and threads that sent it a message are released. Gives back its X
-// window, for the caller to destroy once it has let go of the lock.
-XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
-{
-    HWND window = found->first;
-    ThreadQueue *owner = found->second.owner;
-    XWindowId xWindow = found->second.xWindow;
-    windows.erase(found);
-    for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
-        posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
-    for (auto sent = owner->sent.begin(); sent != owner->sent.end();) {
-        if ((*sent)->window != window) {
-            ++sent;
-            continue;
-        }
-        ReleaseSenderLocked(sent->get());
-        sent = owner->sent.erase(sent);
-    }
-    UpdateSignalLocked(owner);
-    return xWindow;
 }
 
 // A thread that ends takes its windows with it; their procedures are not
@@ -345,141 +264,7 @@ bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG 
     return true;
 }
 
-ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
-{
-    if (name.empty() || !procedure) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
-    std::lock_guard<std::mutex> hold(windowLock);
-    if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second)
-        return WinPosixFail(ERROR_CLASS_ALREADY_EXISTS, 0);
-    return (ATOM)(0xC000 + windowClasses.size());
-}
-
-// A class stays while windows of it are there, as on Windows.
-BOOL UnregisterClassCommon(const std::wstring &name)
-{
-    std::lock_guard<std::mutex> hold(windowLock);
-    std::wstring folded = Fold(name);
-    auto found = windowClasses.find(folded);
-    if (found == windowClasses.end()) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
-    for (const auto &window : windows)
-        if (Fold(window.second.className) == folded) return WinPosixFail(ERROR_CLASS_HAS_WINDOWS, FALSE);
-    windowClasses.erase(found);
-    return TRUE;
-}
-
-// The window is in the table (its class thus kept) before its X window is
-// made, which happens without the lock; only this thread can destroy it, so
-// it is still there to take the X window.
-HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, HWND parent,
-                        const void *createStruct)
-{
-    WNDPROC procedure;
-    HWND window;
-    bool messageOnly = parent == HWND_MESSAGE;
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windowClasses.find(Fold(className));
-        if (found == windowClasses.end()) return WinPosixFail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
-        procedure = found->second.procedure;
-        window = (HWND)nextWindow;
-        nextWindow += 4;
-        windows[window] = WND{className, procedure, CurrentQueueLocked(), messageOnly, 0};
-    }
-    if (!messageOnly) {
-        XWindowId xWindow = X11DRV_CreateWindow(className, title);
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found != windows.end()) found->second.xWindow = xWindow;
-    }
-    // As on Windows, the procedure sees WM_CREATE (with the creation
-    // arguments) before the caller gets the handle, and -1 from it destroys
-    // the window.
-    if (procedure(window, WM_CREATE, 0, (LPARAM)createStruct) == -1) {
-        DestroyWindow(window);
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
-    }
-    return window;
-}
-
 }  // namespace
-
-ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
-{
-    if (!wc) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
-    return RegisterClassCommon(Widen(wc->lpszClassName), wc->lpfnWndProc);
-}
-
-ATOM WINAPI RegisterClassW(const WNDCLASSW *wc)
-{
-    if (!wc || !wc->lpszClassName) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
-    return RegisterClassCommon(wc->lpszClassName, wc->lpfnWndProc);
-}
-
-BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE)
-{
-    return UnregisterClassCommon(Widen(className));
-}
-
-BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE)
-{
-    return UnregisterClassCommon(className ? className : L"");
-}
-
-HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
-{
-    CREATESTRUCTA create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
-                            exStyle};
-    return CreateWindowCommon(Widen(className), Widen(windowName), parent, &create);
-}
-
-HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
-                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
-{
-    CREATESTRUCTW create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
-                            exStyle};
-    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", parent, &create);
-}
-
-// Only the thread that owns a window can destroy it, as on Windows; so no
-// other thread can take it away while its procedure runs for a message.
-BOOL WINAPI DestroyWindow(HWND window)
-{
-    WNDPROC procedure;
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
-        procedure = found->second.procedure;
-    }
-    procedure(window, WM_DESTROY, 0, 0);
-    XWindowId xWindow = 0;
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found != windows.end()) xWindow = ForgetWindowLocked(found);
-    }
-    X11DRV_DestroyWindow(xWindow);
-    return TRUE;
-}
-
-BOOL WINAPI IsWindow(HWND window)
-{
-    std::lock_guard<std::mutex> hold(windowLock);
-    return windows.count(window) ? TRUE : FALSE;
-}
-
-LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
-{
-    return 0;
-}
-
-LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
-{
-    return 0;
-}
 
 // To a window of the calling thread, the procedure is called directly. To a
 // window of another thread, the message waits in that thread's queue until
@@ -642,15 +427,6 @@ DWORD WINAPI GetQueueStatus(UINT flags)
     return (waiting << 16) | waiting;
 }
 
-DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
-{
-    std::lock_guard<std::mutex> hold(windowLock);
-    auto found = windows.find(window);
-    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
-    if (processId) *processId = (DWORD)getpid();
-    return found->second.owner->threadId;
-}
-
 int WinPosix_MessageQueueFd(void)
 {
     std::lock_guard<std::mutex> hold(windowLock);
@@ -663,42 +439,3 @@ int WinPosix_MessageQueueFd(void)
     return queue->signal;
 }
 
-// This process's windows first, then every top-level window on the display.
-// Message-only windows are not top-level windows: not found, as on Windows.
-HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
-{
-    std::string narrowClass = Narrow(className);
-    if (WinPosixFaulted("FindWindowW", narrowClass.c_str())) return nullptr;
-    // Only lookups by class are supported.
-    if (windowName) return WinPosixFail(ERROR_NOT_SUPPORTED, nullptr);
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        std::wstring wanted = Fold(className ? className : L"");
-        for (const auto &entry : windows)
-            if (!entry.second.messageOnly && Fold(entry.second.className) == wanted) return entry.first;
-    }
-    // A window of another process: a handle that names it, good for a test
-    // of existence, not for sending messages.
-    return (HWND)(uintptr_t)X11DRV_FindWindowByClass(narrowClass);
-}
-
-HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
-{
-    std::wstring wideClass = Widen(className), wideName = Widen(windowName);
-    return FindWindowW(wideClass.c_str(), windowName ? wideName.c_str() : nullptr);
-}
-
-// wsprintfA writes at most 1024 characters, terminating null included.
-int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...)
-{
-    if (!buffer || !format) return 0;
-    va_list arguments;
-    va_start(arguments, format);
-    int length = vsnprintf(buffer, 1024, format, arguments);
-    va_end(arguments);
-    if (length < 0) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    return length < 1024 ? length : 1023;
-}

@@ -1,0 +1,216 @@
+// user32's window classes and windows. A window lives in the process's
+// window table and belongs to the thread that created it (its queue:
+// message.cpp). A window that is not message-only also has an X window
+// (x11drv.cpp), so that FindWindow in another process sees it; the X calls
+// are made with no lock of user32's held, so a display that is slow to
+// answer holds up only the thread that creates or looks for a window.
+#include <windows.h>
+#include <winposix.h>
+
+#include "faults.h"
+#include "text.h"
+#include "user32_private.h"
+
+#include <unistd.h>
+
+#include <vector>
+
+std::mutex windowLock;
+std::map<std::wstring, WindowClass> windowClasses;
+std::map<HWND, WND> windows;
+
+namespace {
+
+// Handles are never reused, so a handle kept after DestroyWindow names nothing.
+uintptr_t nextWindow = 0x10010;
+
+ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
+{
+    if (name.empty() || !procedure) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    std::lock_guard<std::mutex> hold(windowLock);
+    if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second)
+        return WinPosixFail(ERROR_CLASS_ALREADY_EXISTS, 0);
+    return (ATOM)(0xC000 + windowClasses.size());
+}
+
+// A class stays while windows of it are there, as on Windows.
+BOOL UnregisterClassCommon(const std::wstring &name)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    std::wstring folded = Fold(name);
+    auto found = windowClasses.find(folded);
+    if (found == windowClasses.end()) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
+    for (const auto &window : windows)
+        if (Fold(window.second.className) == folded) return WinPosixFail(ERROR_CLASS_HAS_WINDOWS, FALSE);
+    windowClasses.erase(found);
+    return TRUE;
+}
+
+// The window is in the table (its class thus kept) before its X window is
+// made, which happens without the lock; only this thread can destroy it, so
+// it is still there to take the X window.
+HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title, HWND parent,
+                        const void *createStruct)
+{
+    WNDPROC procedure;
+    HWND window;
+    bool messageOnly = parent == HWND_MESSAGE;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windowClasses.find(Fold(className));
+        if (found == windowClasses.end()) return WinPosixFail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
+        procedure = found->second.procedure;
+        window = (HWND)nextWindow;
+        nextWindow += 4;
+        windows[window] = WND{className, procedure, CurrentQueueLocked(), messageOnly, 0};
+    }
+    if (!messageOnly) {
+        XWindowId xWindow = X11DRV_CreateWindow(className, title);
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(window);
+        if (found != windows.end()) found->second.xWindow = xWindow;
+    }
+    // As on Windows, the procedure sees WM_CREATE (with the creation
+    // arguments) before the caller gets the handle, and -1 from it destroys
+    // the window.
+    if (procedure(window, WM_CREATE, 0, (LPARAM)createStruct) == -1) {
+        DestroyWindow(window);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return window;
+}
+
+}  // namespace
+
+XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
+{
+    HWND window = found->first;
+    ThreadQueue *owner = found->second.owner;
+    XWindowId xWindow = found->second.xWindow;
+    windows.erase(found);
+    for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
+        posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
+    for (auto sent = owner->sent.begin(); sent != owner->sent.end();) {
+        if ((*sent)->window != window) {
+            ++sent;
+            continue;
+        }
+        ReleaseSenderLocked(sent->get());
+        sent = owner->sent.erase(sent);
+    }
+    UpdateSignalLocked(owner);
+    return xWindow;
+}
+
+ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
+{
+    if (!wc) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    return RegisterClassCommon(Widen(wc->lpszClassName), wc->lpfnWndProc);
+}
+
+ATOM WINAPI RegisterClassW(const WNDCLASSW *wc)
+{
+    if (!wc || !wc->lpszClassName) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    return RegisterClassCommon(wc->lpszClassName, wc->lpfnWndProc);
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE)
+{
+    return UnregisterClassCommon(Widen(className));
+}
+
+BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE)
+{
+    return UnregisterClassCommon(className ? className : L"");
+}
+
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
+{
+    CREATESTRUCTA create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
+                            exStyle};
+    return CreateWindowCommon(Widen(className), Widen(windowName), parent, &create);
+}
+
+HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
+                            int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
+{
+    CREATESTRUCTW create = {param, instance, menu, parent, height, width, y, x, (LONG)style, windowName, className,
+                            exStyle};
+    return CreateWindowCommon(className ? className : L"", windowName ? windowName : L"", parent, &create);
+}
+
+// Only the thread that owns a window can destroy it, as on Windows; so no
+// other thread can take it away while its procedure runs for a message.
+BOOL WINAPI DestroyWindow(HWND window)
+{
+    WNDPROC procedure;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(window);
+        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
+        procedure = found->second.procedure;
+    }
+    procedure(window, WM_DESTROY, 0, 0);
+    XWindowId xWindow = 0;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        auto found = windows.find(window);
+        if (found != windows.end()) xWindow = ForgetWindowLocked(found);
+    }
+    X11DRV_DestroyWindow(xWindow);
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND window)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    return windows.count(window) ? TRUE : FALSE;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
+LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
+{
+    return 0;
+}
+
+DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
+{
+    std::lock_guard<std::mutex> hold(windowLock);
+    auto found = windows.find(window);
+    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    if (processId) *processId = (DWORD)getpid();
+    return found->second.owner->threadId;
+}
+
+// This process's windows first, then every top-level window on the display.
+// Message-only windows are not top-level windows: not found, as on Windows.
+HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
+{
+    std::string narrowClass = Narrow(className);
+    if (WinPosixFaulted("FindWindowW", narrowClass.c_str())) return nullptr;
+    // Only lookups by class are supported.
+    if (windowName) return WinPosixFail(ERROR_NOT_SUPPORTED, nullptr);
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        std::wstring wanted = Fold(className ? className : L"");
+        for (const auto &entry : windows)
+            if (!entry.second.messageOnly && Fold(entry.second.className) == wanted) return entry.first;
+    }
+    // A window of another process: a handle that names it, good for a test
+    // of existence, not for sending messages.
+    return (HWND)(uintptr_t)X11DRV_FindWindowByClass(narrowClass);
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
+{
+    std::wstring wideClass = Widen(className), wideName = Widen(windowName);
+    return FindWindowW(wideClass.c_str(), windowName ? wideName.c_str() : nullptr);
+}
+
