@@ -34,4 +34,10 @@ set(CPACK_COMPONENTS_ALL runtime symbols)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_RUNTIME_FILE_NAME ${package})
 set(CPACK_ARCHIVE_SYMBOLS_FILE_NAME ${package}-symbols)
+# Two packagings of one commit give the same zips: cmake/rezip.py writes them
+# again with the commit's time (or SOURCE_DATE_EPOCH) on every entry.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CPACK_LARKSPAN_PYTHON ${Python3_EXECUTABLE})
+set(CPACK_LARKSPAN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackageRezip.cmake)
 include(CPack)

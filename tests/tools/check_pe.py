@@ -13,7 +13,8 @@ machine without 32-bit support):
   and Windows 7, 8, 8.1 and 10/11 as the supported systems;
 - every file states Windows 7 (6.1) as the oldest system it runs on, imports
   only functions that Windows 7 has (the list below), keeps ASLR (with
-  relocations to move it by), DEP and, 64-bit, high-entropy ASLR.
+  relocations to move it by), DEP and, 64-bit, high-entropy ASLR;
+- no file carries the time it was built, in its header or its export table.
 
     check_pe.py BUILD_DIR OBJDUMP WIDTH SOURCE_DIR
 """
@@ -209,6 +210,8 @@ def check(path, tool, width, source, problems):
     flags = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if width == "64" else 0)
     if pe.dll_characteristics & flags != flags or not pe.directories[5][1]:
         fail(f"DllCharacteristics {pe.dll_characteristics:#x} or its relocations lack ASLR, DEP or high-entropy ASLR")
+    if pe.timestamp or pe.export_timestamp():
+        fail(f"carries the build's time: {pe.timestamp:#x} in its header, {pe.export_timestamp():#x} in its exports")
     if name == "Larkspan.dll":
         table = private[private.find("[Ordinal/Name Pointer] Table"):]
         exports = re.findall(r"^\s+\[\s*\d+\] (\S+)$", table, re.M)
@@ -229,7 +232,7 @@ def main(build, tool, width, source):
         sys.exit("\n".join(problems))
     print(f"{', '.join(SHIPPED)}: {FORMAT[width][1]}, one undecorated export, Windows' DLLs only, "
           "GUI updater with icon, version resources, stripped with debug links, manifests (asInvoker, Windows 7 "
-          "to 11), Windows 7 stated and its functions imported, ASLR and DEP")
+          "to 11), Windows 7 stated and its functions imported, ASLR and DEP, no build time")
 
 
 if __name__ == "__main__":
