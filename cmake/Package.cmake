@@ -15,6 +15,20 @@ foreach(shipped Larkspan Harrowfen larkspan-get)
   install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
 endforeach()
 
+# Optional Authenticode signing of the three files as they are installed into
+# the package (cmake/SignInstalled.cmake); environment variables of the same
+# names, when set, take the place of these at packaging time.
+set(LARKSPAN_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file with the code-signing certificate and key")
+set(LARKSPAN_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (with its chain), used with LARKSPAN_SIGN_KEY")
+set(LARKSPAN_SIGN_KEY "" CACHE FILEPATH "Private key of LARKSPAN_SIGN_CERT")
+set(LARKSPAN_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the PKCS#12 file or the key")
+set(LARKSPAN_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; empty: signed without a time stamp")
+set(sign_settings "")
+foreach(setting PKCS12 CERT KEY PASSWORD_FILE TIMESTAMP_URL)
+  string(APPEND sign_settings "set(LARKSPAN_SIGN_${setting} [==[${LARKSPAN_SIGN_${setting}}]==])\n")
+endforeach()
+install(CODE "${sign_settings}include([==[${PROJECT_SOURCE_DIR}/cmake/SignInstalled.cmake]==])" COMPONENT runtime)
+
 # MSVC's linker reads the same short import members; it wants the .lib name.
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/Larkspan.lib
   COMMAND ${LARKSPAN_DLLTOOL} --kill-at --input-def ${LARKSPAN_DEF_FILE}
