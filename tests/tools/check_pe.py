@@ -14,7 +14,8 @@ machine without 32-bit support):
 - every file states Windows 7 (6.1) as the oldest system it runs on, imports
   only functions that Windows 7 has (the list below), keeps ASLR (with
   relocations to move it by), DEP and, 64-bit, high-entropy ASLR;
-- no file carries the time it was built, in its header or its export table.
+- no file carries the time it was built, in its header or its export table;
+- the import libraries that ship hold no path of the build machine.
 
     check_pe.py BUILD_DIR OBJDUMP WIDTH SOURCE_DIR
 """
@@ -26,6 +27,7 @@ import sys
 import xml.etree.ElementTree as ElementTree
 
 SHIPPED = ["Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe"]
+IMPORT_LIBRARIES = ["Larkspan/libLarkspan.dll.a", "Larkspan.lib"]
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "wininet.dll", "shell32.dll", "msvcrt.dll", "advapi32.dll",
                 "ws2_32.dll", "gdi32.dll"}
 FORMAT = {"32": ("pei-i386", "PE32"), "64": ("pei-x86-64", "PE32+")}
@@ -228,11 +230,19 @@ def main(build, tool, width, source):
     problems = []
     for name in SHIPPED:
         check(os.path.join(build, "bin", name), tool, width, os.path.realpath(source), problems)
+    # dlltool writes the name it is given into an import library's member and
+    # symbol names, with every other character than letters and digits as "_".
+    for library in IMPORT_LIBRARIES:
+        with open(os.path.join(build, library), "rb") as archive:
+            data = archive.read()
+        for path in {os.path.realpath(source), re.sub(r"[^A-Za-z0-9]", "_", os.path.realpath(source))}:
+            if path.encode() in data:
+                problems.append(f"{library}: holds the build's path, as {path}")
     if problems:
         sys.exit("\n".join(problems))
     print(f"{', '.join(SHIPPED)}: {FORMAT[width][1]}, one undecorated export, Windows' DLLs only, "
           "GUI updater with icon, version resources, stripped with debug links, manifests (asInvoker, Windows 7 "
-          "to 11), Windows 7 stated and its functions imported, ASLR and DEP, no build time")
+          "to 11), Windows 7 stated and its functions imported, ASLR and DEP, no build time; import libraries without the build's path")
 
 
 if __name__ == "__main__":

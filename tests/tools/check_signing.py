@@ -28,7 +28,10 @@ SUBJECT = "Larkspan throwaway signing test"
 
 
 def run(*command, **options):
-    return subprocess.run(command, check=True, capture_output=True, text=True, **options).stdout
+    done = subprocess.run(command, capture_output=True, text=True, **options)
+    if done.returncode:
+        sys.exit(f"{' '.join(command)}: exit status {done.returncode}\n{done.stdout}{done.stderr}")
+    return done.stdout
 
 
 def throwaway_certificate(folder):
@@ -54,6 +57,7 @@ def package(build, out, signing):
 
 
 def main(build, wine_run):
+    build, wine_run = os.path.realpath(build), os.path.realpath(wine_run)
     problems = []
     with tempfile.TemporaryDirectory() as scratch:
         pkcs12, cert, key, password = throwaway_certificate(scratch)
@@ -61,7 +65,7 @@ def main(build, wine_run):
                 "certificate and key": dict(LARKSPAN_SIGN_CERT=cert, LARKSPAN_SIGN_KEY=key,
                                             LARKSPAN_SIGN_PASSWORD_FILE=password)}
         for way, signing in ways.items():
-            unpacked = os.path.join(scratch, way.replace(" ", "-"))
+            unpacked = os.path.join(scratch, "pkcs12" if "PKCS12" in str(signing) else "cert-and-key")
             with zipfile.ZipFile(package(build, unpacked, signing)) as archive:
                 archive.extractall(unpacked)
             for name in SIGNED:
