@@ -24,9 +24,12 @@ EARLIEST = 315532800  # 1980-01-01 00:00:00 UTC
 def release_time(source):
     if os.environ.get("SOURCE_DATE_EPOCH"):
         return int(os.environ["SOURCE_DATE_EPOCH"])
-    commit = subprocess.run(["git", "-C", source, "log", "-1", "--format=%ct"], capture_output=True, text=True)
-    if commit.returncode == 0 and commit.stdout.strip():
-        return int(commit.stdout)
+    try:
+        commit = subprocess.run(["git", "-C", source, "log", "-1", "--format=%ct"], capture_output=True, text=True)
+        if commit.returncode == 0 and commit.stdout.strip():
+            return int(commit.stdout)
+    except OSError:  # no git at all
+        pass
     print(f"rezip: {source} is no git checkout and SOURCE_DATE_EPOCH is not set: the entries are dated 1980-01-01",
           file=sys.stderr)
     return EARLIEST
