@@ -30,8 +30,8 @@ def release_time(source):
             return int(commit.stdout)
     except OSError:  # no git at all
         pass
-    print(f"rezip: {source} is no git checkout and SOURCE_DATE_EPOCH is not set: the entries are dated 1980-01-01",
-          file=sys.stderr)
+    print(f"rezip: git gives no commit time for {source} and SOURCE_DATE_EPOCH is not set: "
+          "the entries are dated 1980-01-01", file=sys.stderr)
     return EARLIEST
 
 
