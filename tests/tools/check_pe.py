@@ -80,7 +80,7 @@ class PE:
         self.data = data
         header = struct.unpack_from("<I", data, 0x3C)[0] + 4
         self.timestamp = struct.unpack_from("<I", data, header + 4)[0]
-        count, optional_size = struct.unpack_from("<H", data, header + 2)[0], struct.unpack_from("<H", data, header + 16)[0]
+        (count,), (optional_size,) = struct.unpack_from("<H", data, header + 2), struct.unpack_from("<H", data, header + 16)
         optional = header + 20
         self.plus = struct.unpack_from("<H", data, optional)[0] == 0x20B
         self.os_version = struct.unpack_from("<HH", data, optional + 40)
@@ -207,8 +207,9 @@ def check(path, tool, width, source, problems):
     if pe.os_version != OLDEST_WINDOWS or pe.subsystem_version != OLDEST_WINDOWS:
         fail(f"states Windows {pe.os_version} and subsystem {pe.subsystem_version}, expected {OLDEST_WINDOWS}")
     for dll, functions in pe.imports().items():
-        if functions - WINDOWS7.get(dll, set()):
-            fail(f"imports from {dll} what is not known to be in Windows 7: {sorted(functions - WINDOWS7.get(dll, set()))}")
+        unknown = sorted(functions - WINDOWS7.get(dll, set()))
+        if unknown:
+            fail(f"imports from {dll} what is not known to be in Windows 7: {unknown}")
     flags = DYNAMIC_BASE | NX_COMPAT | (HIGH_ENTROPY_VA if width == "64" else 0)
     if pe.dll_characteristics & flags != flags or not pe.directories[5][1]:
         fail(f"DllCharacteristics {pe.dll_characteristics:#x} or its relocations lack ASLR, DEP or high-entropy ASLR")
@@ -242,7 +243,8 @@ def main(build, tool, width, source):
         sys.exit("\n".join(problems))
     print(f"{', '.join(SHIPPED)}: {FORMAT[width][1]}, one undecorated export, Windows' DLLs only, "
           "GUI updater with icon, version resources, stripped with debug links, manifests (asInvoker, Windows 7 "
-          "to 11), Windows 7 stated and its functions imported, ASLR and DEP, no build time; import libraries without the build's path")
+          "to 11), Windows 7 stated and its functions imported, ASLR and DEP, no build time; import libraries "
+          "without the build's path")
 
 
 if __name__ == "__main__":
