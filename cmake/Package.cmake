@@ -15,6 +15,20 @@ foreach(shipped Larkspan Harrowfen larkspan-get)
   install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
 endforeach()
 
+# Optional Authenticode signing of the three files as they are installed into
+# the package (cmake/SignInstalled.cmake); environment variables of the same
+# names, when set, take the place of these at packaging time.
+set(LARKSPAN_SIGN_PKCS12 "" CACHE FILEPATH "PKCS#12 file with the code-signing certificate and key")
+set(LARKSPAN_SIGN_CERT "" CACHE FILEPATH "Code-signing certificate (with its chain), used with LARKSPAN_SIGN_KEY")
+set(LARKSPAN_SIGN_KEY "" CACHE FILEPATH "Private key of LARKSPAN_SIGN_CERT")
+set(LARKSPAN_SIGN_PASSWORD_FILE "" CACHE FILEPATH "File holding the password of the PKCS#12 file or the key")
+set(LARKSPAN_SIGN_TIMESTAMP_URL "" CACHE STRING "RFC 3161 time-stamp server; empty: signed without a time stamp")
+set(sign_settings "")
+foreach(setting PKCS12 CERT KEY PASSWORD_FILE TIMESTAMP_URL)
+  string(APPEND sign_settings "set(LARKSPAN_SIGN_${setting} [==[${LARKSPAN_SIGN_${setting}}]==])\n")
+endforeach()
+install(CODE "${sign_settings}include([==[${PROJECT_SOURCE_DIR}/cmake/SignInstalled.cmake]==])" COMPONENT runtime)
+
 # MSVC's linker reads the same short import members; it wants the .lib name.
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/Larkspan.lib
   COMMAND ${LARKSPAN_DLLTOOL} --kill-at --input-def ${LARKSPAN_DEF_FILE}
@@ -34,4 +48,10 @@ set(CPACK_COMPONENTS_ALL runtime symbols)
 set(CPACK_ARCHIVE_COMPONENT_INSTALL ON)
 set(CPACK_ARCHIVE_RUNTIME_FILE_NAME ${package})
 set(CPACK_ARCHIVE_SYMBOLS_FILE_NAME ${package}-symbols)
+# Two packagings of one commit give the same zips: cmake/rezip.py writes them
+# again with the commit's time (or SOURCE_DATE_EPOCH) on every entry.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(CPACK_LARKSPAN_PYTHON ${Python3_EXECUTABLE})
+set(CPACK_LARKSPAN_SOURCE_DIR ${PROJECT_SOURCE_DIR})
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/PackageRezip.cmake)
 include(CPack)
