@@ -62,13 +62,13 @@ WINDOWS7 = {
         __p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
         _amsg_exit _beginthreadex _cexit _close _commode _endthreadex _errno _fileno _fmode _initterm _iob _isatty
         _lock _onexit _read _setjmp _setjmp3 _strdup _ultoa _unlock _wcmdln abort atoi calloc exit fclose ferror
-        fflush fopen fprintf fputc fputs free fwrite islower isspace isupper localeconv longjmp malloc memchr memcmp
+        fflush fopen fprintf fputc fputs free fwrite getenv islower isspace isupper localeconv longjmp malloc memchr memcmp
         memcpy memmove memset printf realloc remove rename setlocale setvbuf signal strchr strcmp strerror strlen
-        strncmp strspn strtoul vfprintf wcslen""",
+        strncmp strspn strtoul tolower vfprintf wcslen""",
     "shell32.dll": "ShellExecuteW",
     "user32.dll": """CreateWindowExA DefWindowProcA DestroyWindow DispatchMessageA FindWindowW GetMessageA PostMessageA
         PostQuitMessage RegisterClassA SendMessageA TranslateMessage wsprintfA""",
-    "wininet.dll": "HttpQueryInfoA InternetCloseHandle InternetOpenA InternetOpenUrlA InternetReadFile",
+    "wininet.dll": "HttpQueryInfoA InternetCloseHandle InternetOpenA InternetOpenUrlA InternetQueryOptionA InternetReadFile",
 }
 WINDOWS7 = {dll: set(names.split()) for dll, names in WINDOWS7.items()}
 
