@@ -1,7 +1,13 @@
-// Replacing one row: move the installed file aside, move the waiting file in,
-// then remove the old file. Every step can be refused while the main
-// application's process is still going away, so refusals for a busy file are
-// retried until the row's patience runs out.
+// Replacing one row: the waiting file is moved onto the installed name in one
+// step (MoveFileExA with MOVEFILE_REPLACE_EXISTING, rename(2) underneath on
+// Windows and in the layer alike), so that the name holds the old file or the
+// new one at every instant. Only where the installed file is in use in a way
+// that refuses replacing but allows renaming (a running program or a loaded
+// library on Windows) is it moved aside to a backup name first; that leaves the
+// name empty between two renames, the one moment a run stopped from outside
+// can leave behind, and the next run puts right. Every step can be refused
+// while the main application's process is still going away, so refusals for a
+// busy file are retried until the row's patience runs out.
 #include "replace.h"
 
 #include <windows.h>
@@ -138,6 +144,67 @@ int NextFreeBackup(const Backups &backups)
     return -1;
 }
 
+// Replacing was refused because the installed file is in use in a way that
+// still lets it be renamed: Windows refuses to replace the image of a running
+// program or a loaded library (Wine: any file another handle has open) with
+// ERROR_ACCESS_DENIED. A sharing violation is not such a case: then one of the
+// two files is open without delete sharing, and moving the installed file
+// aside would either be refused too or leave it aside for nothing.
+bool MayMoveAside(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED;
+}
+
+enum AsideResult { kReplacedThroughBackup, kTryAgain, kWaitingRefused, kGiveUp };
+
+// The fallback for an installed file in use: moves it aside, moves the
+// waiting file in, and puts the old one back if that is refused.
+AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DWORD rowStart,
+                                 const ReplacePatience &patience)
+{
+    int aside = NextFreeBackup(*backups);
+    if (aside < 0) return kGiveUp;
+    if (rename(row.installed, backups->names[aside]) != 0) return IsBusy(GetLastError()) ? kTryAgain : kGiveUp;
+    backups->attributes[aside] = FILE_ATTRIBUTE_NORMAL;
+    // The installed name is empty until the next rename, or the one after it.
+    if (rename(row.waiting, row.installed) == 0) {
+        // The old file may still be running, in which case the next run removes it.
+        if (RemovePatiently(backups->names[aside], rowStart, patience)) backups->attributes[aside] = kNoEntry;
+        return kReplacedThroughBackup;
+    }
+    DWORD error = GetLastError();
+    // Putting the old file back gets a patience of its own: the row's may be
+    // spent, and an empty installed name is the one outcome to avoid.
+    if (RenamePatiently(backups->names[aside], row.installed, GetTickCount(), patience))
+        backups->attributes[aside] = kNoEntry;
+    return IsBusy(error) ? kWaitingRefused : kGiveUp;
+}
+
+// Puts the waiting file in the place of the installed one, which holds a file.
+void ReplaceInstalled(const ReplacementRow &row, Backups *backups, DWORD rowStart, const ReplacePatience &patience)
+{
+    // Once the waiting file has been refused after the installed one was
+    // moved aside, it is the one in use: moving aside again would only empty
+    // the installed name again for nothing.
+    bool waitingRefused = false;
+    for (;;) {
+        if (MoveFileExA(row.waiting, row.installed, MOVEFILE_REPLACE_EXISTING)) return;
+        DWORD error = GetLastError();
+        if (MayMoveAside(error) && !waitingRefused) {
+            switch (ReplaceThroughBackup(row, backups, rowStart, patience)) {
+            case kReplacedThroughBackup: return;
+            case kGiveUp: return;
+            case kWaitingRefused: waitingRefused = true; break;
+            case kTryAgain: break;
+            }
+        } else if (!IsBusy(error)) {
+            return;
+        }
+        if (!HasPatience(rowStart, patience)) return;
+        Sleep(patience.retryMs);
+    }
+}
+
 }  // namespace
 
 bool BackupName(const ReplacementRow &row, int index, char *name, size_t size)
@@ -156,16 +223,16 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
     if (!Look(row.waiting, &waiting) || !LookAtBackups(row, &backups)) return;
     bool update = IsPlainFile(waiting);
 
-    // `aside`: the backup that holds the installation's file. With nothing
-    // under the installed name, an interrupted run left it there.
-    int aside = -1;
-    bool recovering = !IsEntry(installed);
-    if (recovering) {
-        aside = NewestBackup(backups);
-    } else {
+    if (IsEntry(installed)) {
         RemoveStaleBackups(&backups);
+        if (update) ReplaceInstalled(row, &backups, rowStart, patience);
+        return;
     }
 
+    // Nothing under the installed name: a run stopped while the installed
+    // file stood aside (or a row installed for the first time). The newest
+    // backup is the installed file.
+    int aside = NewestBackup(backups);
     if (!update) {
         if (aside >= 0 && RenamePatiently(backups.names[aside], row.installed, rowStart, patience)) {
             backups.attributes[aside] = kNoEntry;
@@ -173,20 +240,10 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
         }
         return;
     }
-
-    if (!recovering) {
-        aside = NextFreeBackup(backups);
-        if (aside < 0) return;
-        if (!RenamePatiently(row.installed, backups.names[aside], rowStart, patience)) return;
-    }
     if (!RenamePatiently(row.waiting, row.installed, rowStart, patience)) {
-        // Putting the old file back gets a patience of its own: the row's may
-        // be spent, and an empty installed name is the one outcome to avoid.
         if (aside >= 0) RenamePatiently(backups.names[aside], row.installed, GetTickCount(), patience);
         return;
     }
-    // The new file stands; the old one may still be held, in which case the
-    // next run removes it.
     if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) backups.attributes[aside] = kNoEntry;
-    if (recovering) RemoveStaleBackups(&backups);
+    RemoveStaleBackups(&backups);
 }

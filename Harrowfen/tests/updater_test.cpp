@@ -311,7 +311,7 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
 {
     Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Glimmerock.dll)@1-4=32,remove(Glimmerock.dll.bak)@1-2=33"}}));
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Glimmerock.dll)@1-4=32"}}));
     for (int row = 0; row < 5; row++) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
@@ -319,7 +319,7 @@ TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
 TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
 {
     Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Mapletide.tmp)@1-=87"}}));
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Mapletide.tmp)@1-=87"}}));
     ExpectUntouched(2);
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     EXPECT_FALSE(FileExists(At("Mapletide.dll.bak")));
@@ -330,8 +330,10 @@ TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
 TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
 {
     Stage(install.Folder());
-    // The new file can't go in, nor the old one back: the old one waits as a backup.
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Mapletide.tmp)@1-=87,rename(Mapletide.dll.bak)@1-=87"}}));
+    // In use, the installed file is moved aside; then the new file can't go
+    // in, nor the old one back: the old one waits as a backup.
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS",
+                             "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(Mapletide.dll.bak)@1-=87"}}));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.dll.bak")) == OldContent(2));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     ASSERT_TRUE(RunUpdater());

@@ -48,7 +48,7 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *     function[(name)]@first[-[last]]=error
  *
  * counts the calls of `function` (only those whose file or URL argument ends
- * with `name`, when given) and fails call numbers first..last (1-based; "N-"
+ * with `name`, when given; for MoveFileExA, either file's) and fails call numbers first..last (1-based; "N-"
  * means from N on). Rules are separated by commas. They come from the
  * environment variable WINPOSIX_FAULTS when the layer loads, or from
  * WinPosix_SetFaults, which replaces every rule and restarts the counts
@@ -56,7 +56,8 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetReadFile,
- * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA; "*"
+ * InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA,
+ * MoveFileExA; "*"
  * counts the calls of all of them together ("*@5-=31": everything from the
  * fifth call on fails, as if the process had been stopped there).
  */
