@@ -274,6 +274,25 @@ TEST_F(UpdaterTest, BackupThatCannotBeRemovedDoesNotBlockItsRow)
     for (int row = 0; row < 5; row++) ExpectReplaced(row, row == 1 ? heldBackups : row == 2);
 }
 
+// A download still writing its waiting file (here this process, through the
+// runtime's fopen) holds it in use: the row is left for a later run rather
+// than install half a file.
+TEST_F(UpdaterTest, WaitingFileStillBeingWrittenIsLeftWaiting)
+{
+    Stage(install.Folder());
+    FILE *download = fopen(At("Larkspan.tmp").c_str(), "ab");
+    ASSERT_TRUE(download);
+    ASSERT_TRUE(RunUpdater());
+    ExpectUntouched(0);
+    EXPECT_TRUE(ReadWholeFile(At("Larkspan.tmp")) == NewContent(0));
+    EXPECT_EQ(0, BackupsLeft(0));
+    for (int row = 1; row < 5; row++) ExpectReplaced(row);
+    fclose(download);
+    Stage(install.Folder());
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 5; row++) ExpectReplaced(row);
+}
+
 #ifdef _WIN32
 
 // Wine enforces sharing modes as Windows does: a process that outlives its

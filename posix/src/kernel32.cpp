@@ -3,6 +3,7 @@
 #include <winposix.h>
 
 #include "faults.h"
+#include "sharing.h"
 
 #include <cerrno>
 #include <condition_variable>
@@ -130,10 +131,12 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
 // an existing file under `to` is replaced by rename(2), which swaps the name
 // over in one step: no moment where `to` names nothing, whatever stops the
 // process. Without it an existing `to` is refused (ERROR_ALREADY_EXISTS), as
-// Windows does. A folder is never replaced, nor put in a file's place
-// (ERROR_ACCESS_DENIED), where rename(2) would take an empty one. Moving to
-// another file system is refused (ERROR_NOT_SAME_DEVICE), even with
-// MOVEFILE_COPY_ALLOWED: a copy would not be one step.
+// Windows does. A file being written through the layer's fopen, the source or
+// the file to be replaced, is in use (ERROR_SHARING_VIOLATION). A folder is
+// never replaced, nor put in a file's place (ERROR_ACCESS_DENIED), where
+// rename(2) would take an empty one. Moving to another file system is refused
+// (ERROR_NOT_SAME_DEVICE), even with MOVEFILE_COPY_ALLOWED: a copy would not
+// be one step.
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {
     if (WinPosixFaulted("MoveFileExA", from, to)) return FALSE;
@@ -141,8 +144,11 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     if (!from || !to || (flags & ~known)) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
     struct stat source, target;
     if (lstat(from, &source) != 0) return WinPosixFail(WinPosixPathError(from, errno), FALSE);
+    // A file being written through the layer, on either side, is in use.
+    bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    if (WinPosixInUse(from) || (replace && WinPosixInUse(to))) return WinPosixFail(ERROR_SHARING_VIOLATION, FALSE);
     int result;
-    if (flags & MOVEFILE_REPLACE_EXISTING) {
+    if (replace) {
         if (lstat(to, &target) == 0 && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)))
             return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
         result = rename(from, to);
