@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 const ReplacementRow kReplacementTable[5] = {
     {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.bak"},
@@ -55,6 +56,49 @@ bool IsPlainFile(DWORD attributes)
 {
     return IsEntry(attributes) &&
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
+// Whether `path` leads to a file under another name. Windows reports a link
+// itself (a reparse point), but Wine reports a Unix symbolic link as the file
+// it leads to, and moving the link there moves that file. The path the system
+// resolves the name to tells the two apart: unless it is the resolved path of
+// the folder followed by the name, the name is a link. A name that can't be
+// opened to find out counts as leading elsewhere: the row waits for a run
+// that can see.
+bool LeadsElsewhere(const char *path)
+{
+#ifdef _WIN32
+    char folder[MAX_PATH] = ".";
+    const char *name = path;
+    for (const char *each = path; *each; each++)
+        if (*each == '\\' || *each == '/') name = each + 1;
+    if (name != path) {
+        size_t length = (size_t)(name - path - 1);
+        if (length == 0 || length >= sizeof folder) return true;
+        memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    char resolvedFolder[MAX_PATH * 2], resolved[MAX_PATH * 2];
+    for (int i = 0; i < 2; i++) {
+        // No access asked for: only where the name leads, so no sharing rule stands in the way.
+        HANDLE handle = CreateFileA(i == 0 ? folder : path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (handle == INVALID_HANDLE_VALUE) return true;
+        char *into = i == 0 ? resolvedFolder : resolved;
+        DWORD length = GetFinalPathNameByHandleA(handle, into, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+        CloseHandle(handle);
+        if (length == 0 || length >= MAX_PATH * 2) return true;
+    }
+    char expected[MAX_PATH * 3];
+    size_t end = strlen(resolvedFolder);
+    const char *separator = end && resolvedFolder[end - 1] == '\\' ? "" : "\\";  // a drive's root has one
+    int length = snprintf(expected, sizeof expected, "%s%s%s", resolvedFolder, separator, name);
+    return length <= 0 || (size_t)length >= sizeof expected || lstrcmpiA(expected, resolved) != 0;
+#else
+    // The layer reports a link as a reparse point already.
+    (void)path;
+    return false;
+#endif
 }
 
 // Refusals that go away once another process lets the file go. Windows also
@@ -221,7 +265,7 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
     Backups backups;
     if (!Look(row.installed, &installed) || IsFolder(installed)) return;
     if (!Look(row.waiting, &waiting) || !LookAtBackups(row, &backups)) return;
-    bool update = IsPlainFile(waiting);
+    bool update = IsPlainFile(waiting) && !LeadsElsewhere(row.waiting);
 
     if (IsEntry(installed)) {
         RemoveStaleBackups(&backups);

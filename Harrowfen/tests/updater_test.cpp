@@ -323,6 +323,26 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
     EXPECT_EQ(1u, Launches());
 }
 
+// Wine reports a Unix symbolic link as the file it leads to, and moving the
+// link moves that file: the updater still tells the link apart, and neither
+// the file it leads to nor the installed file moves. The link is laid out by
+// the host before the suite (HARROWFEN_UNIX_LINK: a folder holding
+// install/Larkspan.tmp, a link to elsewhere/x.txt).
+TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
+{
+    const char *prepared = getenv("HARROWFEN_UNIX_LINK");
+    if (!prepared || !*prepared) GTEST_SKIP() << "no link laid out by the host";
+    const std::string folder = std::string(prepared) + "\\install", linked = std::string(prepared) + "\\elsewhere\\x.txt";
+    ASSERT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
+    WriteWholeFile(folder + "\\Larkspan.dll", OldContent(0));
+    Process updater;
+    ASSERT_TRUE(StartProgram(&updater, BuiltProgram("Harrowfen"), {}, folder));
+    ASSERT_TRUE(WaitForProgram(updater, kRunLimitMs, nullptr));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Larkspan.dll") == OldContent(0));
+    EXPECT_EQ("elsewhere", ReadWholeFile(linked));
+    EXPECT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
+}
+
 #else
 
 // Linux has no sharing modes; the layer's fault injection refuses the calls
