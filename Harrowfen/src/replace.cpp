@@ -145,7 +145,8 @@ const size_t kNameSize = MAX_PATH;
 struct Backups {
     char names[kBackupNames][kNameSize];
     DWORD attributes[kBackupNames];
-    int count;  // names that fit
+    bool ours[kBackupNames];  // a file or link that may be removed or moved back
+    int count;                // names that fit
 };
 
 bool LookAtBackups(const ReplacementRow &row, Backups *backups)
@@ -153,20 +154,32 @@ bool LookAtBackups(const ReplacementRow &row, Backups *backups)
     backups->count = 0;
     while (backups->count < kBackupNames &&
            BackupName(row, backups->count, backups->names[backups->count], kNameSize)) {
-        if (!Look(backups->names[backups->count], &backups->attributes[backups->count])) return false;
+        int i = backups->count;
+        if (!Look(backups->names[i], &backups->attributes[i])) return false;
+        // Folders are never ours; nor, under Wine, is a link to a file
+        // elsewhere, which removing or moving would take with it.
+        backups->ours[i] = IsEntry(backups->attributes[i]) && !IsFolder(backups->attributes[i]) &&
+                           !LeadsElsewhere(backups->names[i]);
         backups->count++;
     }
     return true;
 }
 
+// The backup name `i` is free again.
+void Forget(Backups *backups, int i)
+{
+    backups->attributes[i] = kNoEntry;
+    backups->ours[i] = false;
+}
+
 // With a file under the installed name, whatever stands under a backup name
-// is left over: one try each, as nothing waits on them. Folders are never
-// ours to remove.
+// is left over: one try each, as nothing waits on them. Folders (and links
+// to files elsewhere under Wine) are never ours to remove.
 void RemoveStaleBackups(Backups *backups)
 {
     for (int i = 0; i < backups->count; i++) {
-        if (!IsEntry(backups->attributes[i]) || IsFolder(backups->attributes[i])) continue;
-        if (remove(backups->names[i]) == 0) backups->attributes[i] = kNoEntry;
+        if (!backups->ours[i]) continue;
+        if (remove(backups->names[i]) == 0) Forget(backups, i);
     }
 }
 
@@ -175,7 +188,7 @@ void RemoveStaleBackups(Backups *backups)
 int NewestBackup(const Backups &backups)
 {
     for (int i = backups.count - 1; i >= 0; i--)
-        if (IsEntry(backups.attributes[i]) && !IsFolder(backups.attributes[i])) return i;
+        if (backups.ours[i]) return i;
     return -1;
 }
 
@@ -210,17 +223,18 @@ AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DW
     if (aside < 0) return kGiveUp;
     if (rename(row.installed, backups->names[aside]) != 0) return IsBusy(GetLastError()) ? kTryAgain : kGiveUp;
     backups->attributes[aside] = FILE_ATTRIBUTE_NORMAL;
+    backups->ours[aside] = true;
     // The installed name is empty until the next rename, or the one after it.
     if (rename(row.waiting, row.installed) == 0) {
         // The old file may still be running, in which case the next run removes it.
-        if (RemovePatiently(backups->names[aside], rowStart, patience)) backups->attributes[aside] = kNoEntry;
+        if (RemovePatiently(backups->names[aside], rowStart, patience)) Forget(backups, aside);
         return kReplacedThroughBackup;
     }
     DWORD error = GetLastError();
     // Putting the old file back gets a patience of its own: the row's may be
     // spent, and an empty installed name is the one outcome to avoid.
     if (RenamePatiently(backups->names[aside], row.installed, GetTickCount(), patience))
-        backups->attributes[aside] = kNoEntry;
+        Forget(backups, aside);
     return IsBusy(error) ? kWaitingRefused : kGiveUp;
 }
 
@@ -279,7 +293,7 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
     int aside = NewestBackup(backups);
     if (!update) {
         if (aside >= 0 && RenamePatiently(backups.names[aside], row.installed, rowStart, patience)) {
-            backups.attributes[aside] = kNoEntry;
+            Forget(&backups, aside);
             RemoveStaleBackups(&backups);
         }
         return;
@@ -288,6 +302,6 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
         if (aside >= 0) RenamePatiently(backups.names[aside], row.installed, GetTickCount(), patience);
         return;
     }
-    if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) backups.attributes[aside] = kNoEntry;
+    if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) Forget(&backups, aside);
     RemoveStaleBackups(&backups);
 }

@@ -323,11 +323,12 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
     EXPECT_EQ(1u, Launches());
 }
 
-// Wine reports a Unix symbolic link as the file it leads to, and moving the
-// link moves that file: the updater still tells the link apart, and neither
-// the file it leads to nor the installed file moves. The link is laid out by
-// the host before the suite (HARROWFEN_UNIX_LINK: a folder holding
-// install/Larkspan.tmp, a link to elsewhere/x.txt).
+// Wine reports a Unix symbolic link as the file it leads to, and moving or
+// removing the link moves or removes that file: the updater still tells links
+// apart. A waiting link is no update, and a link under a backup name is not a
+// stale backup to remove. The links are laid out by the host before the suite
+// (HARROWFEN_UNIX_LINK: a folder holding install/Larkspan.tmp, a link to
+// elsewhere/x.txt, and install/Glimmerock.dll.bak, a link to elsewhere/y.txt).
 TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
 {
     const char *prepared = getenv("HARROWFEN_UNIX_LINK");
@@ -335,12 +336,16 @@ TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
     const std::string folder = std::string(prepared) + "\\install", linked = std::string(prepared) + "\\elsewhere\\x.txt";
     ASSERT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
     WriteWholeFile(folder + "\\Larkspan.dll", OldContent(0));
+    WriteWholeFile(folder + "\\Glimmerock.dll", OldContent(1));
+    WriteWholeFile(folder + "\\Glimmerock.tmp", NewContent(1));
     Process updater;
     ASSERT_TRUE(StartProgram(&updater, BuiltProgram("Harrowfen"), {}, folder));
     ASSERT_TRUE(WaitForProgram(updater, kRunLimitMs, nullptr));
     EXPECT_TRUE(ReadWholeFile(folder + "\\Larkspan.dll") == OldContent(0));
     EXPECT_EQ("elsewhere", ReadWholeFile(linked));
     EXPECT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Glimmerock.dll") == NewContent(1));
+    EXPECT_EQ("elsewhere 2", ReadWholeFile(std::string(prepared) + "\\elsewhere\\y.txt"));
 }
 
 #else
