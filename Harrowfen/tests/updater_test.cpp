@@ -308,6 +308,30 @@ TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
     WaitForProgram(main, 10000, nullptr);
 }
 
+// The main application's process outliving its window, for longer than the
+// updater's patience: its executable can't be replaced while it runs, but can
+// be renamed. It is moved aside and the new one moved in; the old one, still
+// running, is left as a backup, which the next run removes.
+TEST_F(UpdaterTest, RunningMainApplicationIsReplacedThroughABackup)
+{
+    Stage(install.Folder());
+    std::filesystem::copy_file(BuiltProgram("standin-main"), At("Quillbrook.exe"),
+                               std::filesystem::copy_options::overwrite_existing);
+    WriteWholeFile(At("held.txt"), "");
+    Process main;
+    ASSERT_TRUE(StartProgram(&main, At("Quillbrook.exe"), {At("window.ready"), "100", At("held.txt"), "11500"},
+                             install.Folder()));
+    for (int wait = 0; wait < 1000 && !FileExists(At("window.ready")); wait++) PauseMs(10);
+    ASSERT_TRUE(FileExists(At("window.ready")));
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 4; row++) ExpectReplaced(row);
+    ExpectReplaced(4, 1);
+    EXPECT_EQ(1u, Launches());
+    EXPECT_TRUE(WaitForProgram(main, 20000, nullptr));
+    ASSERT_TRUE(RunUpdater());
+    ExpectReplaced(4);
+}
+
 TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 {
     Stage(install.Folder());
