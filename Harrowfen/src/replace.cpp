@@ -1,7 +1,7 @@
 // Replacing one row: the waiting file is moved onto the installed name in one
-// step (MoveFileExA with MOVEFILE_REPLACE_EXISTING, rename(2) underneath on
-// Windows and in the layer alike), so that the name holds the old file or the
-// new one at every instant. Only where the installed file is in use in a way
+// step (MoveFileExA with MOVEFILE_REPLACE_EXISTING: one rename over the old
+// file on Windows, rename(2) under Wine and in the layer), so that the name
+// holds the old file or the new one at every instant. Only where the installed file is in use in a way
 // that refuses replacing but allows renaming (a running program or a loaded
 // library on Windows) is it moved aside to a backup name first; that leaves the
 // name empty between two renames, the one moment a run stopped from outside
@@ -193,7 +193,8 @@ int NewestBackup(const Backups &backups)
 }
 
 // A free name above every file or link under a backup name, so that the
-// newest backup stays the last one; folders are passed over. -1 if none.
+// newest backup stays the last one; names taken by anything else are passed
+// over. -1 if none.
 int NextFreeBackup(const Backups &backups)
 {
     for (int i = NewestBackup(backups) + 1; i < backups.count; i++)
