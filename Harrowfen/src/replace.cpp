@@ -1,12 +1,19 @@
-// Replacing one row: move the installed file aside, move the waiting file in,
-// then remove the old file. Every step can be refused while the main
-// application's process is still going away, so refusals for a busy file are
-// retried until the row's patience runs out.
+// Replacing one row: the waiting file is moved onto the installed name in one
+// step (MoveFileExA with MOVEFILE_REPLACE_EXISTING: one rename over the old
+// file on Windows, rename(2) under Wine and in the layer), so that the name
+// holds the old file or the new one at every instant. Only where the installed file is in use in a way
+// that refuses replacing but allows renaming (a running program or a loaded
+// library on Windows) is it moved aside to a backup name first; that leaves the
+// name empty between two renames, the one moment a run stopped from outside
+// can leave behind, and the next run puts right. Every step can be refused
+// while the main application's process is still going away, so refusals for a
+// busy file are retried until the row's patience runs out.
 #include "replace.h"
 
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 const ReplacementRow kReplacementTable[5] = {
     {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.bak"},
@@ -49,6 +56,49 @@ bool IsPlainFile(DWORD attributes)
 {
     return IsEntry(attributes) &&
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
+}
+
+// Whether `path` leads to a file under another name. Windows reports a link
+// itself (a reparse point), but Wine reports a Unix symbolic link as the file
+// it leads to, and moving the link there moves that file. The path the system
+// resolves the name to tells the two apart: unless it is the resolved path of
+// the folder followed by the name, the name is a link. A name that can't be
+// opened to find out counts as leading elsewhere: the row waits for a run
+// that can see.
+bool LeadsElsewhere(const char *path)
+{
+#ifdef _WIN32
+    char folder[MAX_PATH] = ".";
+    const char *name = path;
+    for (const char *each = path; *each; each++)
+        if (*each == '\\' || *each == '/') name = each + 1;
+    if (name != path) {
+        size_t length = (size_t)(name - path - 1);
+        if (length == 0 || length >= sizeof folder) return true;
+        memcpy(folder, path, length);
+        folder[length] = '\0';
+    }
+    char resolvedFolder[MAX_PATH * 2], resolved[MAX_PATH * 2];
+    for (int i = 0; i < 2; i++) {
+        // No access asked for: only where the name leads, so no sharing rule stands in the way.
+        HANDLE handle = CreateFileA(i == 0 ? folder : path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    NULL, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (handle == INVALID_HANDLE_VALUE) return true;
+        char *into = i == 0 ? resolvedFolder : resolved;
+        DWORD length = GetFinalPathNameByHandleA(handle, into, MAX_PATH * 2, FILE_NAME_NORMALIZED);
+        CloseHandle(handle);
+        if (length == 0 || length >= MAX_PATH * 2) return true;
+    }
+    char expected[MAX_PATH * 3];
+    size_t end = strlen(resolvedFolder);
+    const char *separator = end && resolvedFolder[end - 1] == '\\' ? "" : "\\";  // a drive's root has one
+    int length = snprintf(expected, sizeof expected, "%s%s%s", resolvedFolder, separator, name);
+    return length <= 0 || (size_t)length >= sizeof expected || lstrcmpiA(expected, resolved) != 0;
+#else
+    // The layer reports a link as a reparse point already.
+    (void)path;
+    return false;
+#endif
 }
 
 // Refusals that go away once another process lets the file go. Windows also
@@ -95,7 +145,8 @@ const size_t kNameSize = MAX_PATH;
 struct Backups {
     char names[kBackupNames][kNameSize];
     DWORD attributes[kBackupNames];
-    int count;  // names that fit
+    bool ours[kBackupNames];  // a file or link that may be removed or moved back
+    int count;                // names that fit
 };
 
 bool LookAtBackups(const ReplacementRow &row, Backups *backups)
@@ -103,20 +154,32 @@ bool LookAtBackups(const ReplacementRow &row, Backups *backups)
     backups->count = 0;
     while (backups->count < kBackupNames &&
            BackupName(row, backups->count, backups->names[backups->count], kNameSize)) {
-        if (!Look(backups->names[backups->count], &backups->attributes[backups->count])) return false;
+        int i = backups->count;
+        if (!Look(backups->names[i], &backups->attributes[i])) return false;
+        // Folders are never ours; nor, under Wine, is a link to a file
+        // elsewhere, which removing or moving would take with it.
+        backups->ours[i] = IsEntry(backups->attributes[i]) && !IsFolder(backups->attributes[i]) &&
+                           !LeadsElsewhere(backups->names[i]);
         backups->count++;
     }
     return true;
 }
 
+// The backup name `i` is free again.
+void Forget(Backups *backups, int i)
+{
+    backups->attributes[i] = kNoEntry;
+    backups->ours[i] = false;
+}
+
 // With a file under the installed name, whatever stands under a backup name
-// is left over: one try each, as nothing waits on them. Folders are never
-// ours to remove.
+// is left over: one try each, as nothing waits on them. Folders (and links
+// to files elsewhere under Wine) are never ours to remove.
 void RemoveStaleBackups(Backups *backups)
 {
     for (int i = 0; i < backups->count; i++) {
-        if (!IsEntry(backups->attributes[i]) || IsFolder(backups->attributes[i])) continue;
-        if (remove(backups->names[i]) == 0) backups->attributes[i] = kNoEntry;
+        if (!backups->ours[i]) continue;
+        if (remove(backups->names[i]) == 0) Forget(backups, i);
     }
 }
 
@@ -125,17 +188,80 @@ void RemoveStaleBackups(Backups *backups)
 int NewestBackup(const Backups &backups)
 {
     for (int i = backups.count - 1; i >= 0; i--)
-        if (IsEntry(backups.attributes[i]) && !IsFolder(backups.attributes[i])) return i;
+        if (backups.ours[i]) return i;
     return -1;
 }
 
 // A free name above every file or link under a backup name, so that the
-// newest backup stays the last one; folders are passed over. -1 if none.
+// newest backup stays the last one; names taken by anything else are passed
+// over. -1 if none.
 int NextFreeBackup(const Backups &backups)
 {
     for (int i = NewestBackup(backups) + 1; i < backups.count; i++)
         if (!IsEntry(backups.attributes[i])) return i;
     return -1;
+}
+
+// Replacing was refused because the installed file is in use in a way that
+// still lets it be renamed: Windows refuses to replace the image of a running
+// program or a loaded library (Wine: any file another handle has open) with
+// ERROR_ACCESS_DENIED. A sharing violation is not such a case: then one of the
+// two files is open without delete sharing, and moving the installed file
+// aside would either be refused too or leave it aside for nothing.
+bool MayMoveAside(DWORD error)
+{
+    return error == ERROR_ACCESS_DENIED;
+}
+
+enum AsideResult { kReplacedThroughBackup, kTryAgain, kWaitingRefused, kGiveUp };
+
+// The fallback for an installed file in use: moves it aside, moves the
+// waiting file in, and puts the old one back if that is refused.
+AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DWORD rowStart,
+                                 const ReplacePatience &patience)
+{
+    int aside = NextFreeBackup(*backups);
+    if (aside < 0) return kGiveUp;
+    if (rename(row.installed, backups->names[aside]) != 0) return IsBusy(GetLastError()) ? kTryAgain : kGiveUp;
+    backups->attributes[aside] = FILE_ATTRIBUTE_NORMAL;
+    backups->ours[aside] = true;
+    // The installed name is empty until the next rename, or the one after it.
+    if (rename(row.waiting, row.installed) == 0) {
+        // The old file may still be running, in which case the next run removes it.
+        if (RemovePatiently(backups->names[aside], rowStart, patience)) Forget(backups, aside);
+        return kReplacedThroughBackup;
+    }
+    DWORD error = GetLastError();
+    // Putting the old file back gets a patience of its own: the row's may be
+    // spent, and an empty installed name is the one outcome to avoid.
+    if (RenamePatiently(backups->names[aside], row.installed, GetTickCount(), patience))
+        Forget(backups, aside);
+    return IsBusy(error) ? kWaitingRefused : kGiveUp;
+}
+
+// Puts the waiting file in the place of the installed one, which holds a file.
+void ReplaceInstalled(const ReplacementRow &row, Backups *backups, DWORD rowStart, const ReplacePatience &patience)
+{
+    // Once the waiting file has been refused after the installed one was
+    // moved aside, it is the one in use: moving aside again would only empty
+    // the installed name again for nothing.
+    bool waitingRefused = false;
+    for (;;) {
+        if (MoveFileExA(row.waiting, row.installed, MOVEFILE_REPLACE_EXISTING)) return;
+        DWORD error = GetLastError();
+        if (MayMoveAside(error) && !waitingRefused) {
+            switch (ReplaceThroughBackup(row, backups, rowStart, patience)) {
+            case kReplacedThroughBackup: return;
+            case kGiveUp: return;
+            case kWaitingRefused: waitingRefused = true; break;
+            case kTryAgain: break;
+            }
+        } else if (!IsBusy(error)) {
+            return;
+        }
+        if (!HasPatience(rowStart, patience)) return;
+        Sleep(patience.retryMs);
+    }
 }
 
 }  // namespace
@@ -154,39 +280,29 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
     Backups backups;
     if (!Look(row.installed, &installed) || IsFolder(installed)) return;
     if (!Look(row.waiting, &waiting) || !LookAtBackups(row, &backups)) return;
-    bool update = IsPlainFile(waiting);
+    bool update = IsPlainFile(waiting) && !LeadsElsewhere(row.waiting);
 
-    // `aside`: the backup that holds the installation's file. With nothing
-    // under the installed name, an interrupted run left it there.
-    int aside = -1;
-    bool recovering = !IsEntry(installed);
-    if (recovering) {
-        aside = NewestBackup(backups);
-    } else {
+    if (IsEntry(installed)) {
         RemoveStaleBackups(&backups);
+        if (update) ReplaceInstalled(row, &backups, rowStart, patience);
+        return;
     }
 
+    // Nothing under the installed name: a run stopped while the installed
+    // file stood aside (or a row installed for the first time). The newest
+    // backup is the installed file.
+    int aside = NewestBackup(backups);
     if (!update) {
         if (aside >= 0 && RenamePatiently(backups.names[aside], row.installed, rowStart, patience)) {
-            backups.attributes[aside] = kNoEntry;
+            Forget(&backups, aside);
             RemoveStaleBackups(&backups);
         }
         return;
     }
-
-    if (!recovering) {
-        aside = NextFreeBackup(backups);
-        if (aside < 0) return;
-        if (!RenamePatiently(row.installed, backups.names[aside], rowStart, patience)) return;
-    }
     if (!RenamePatiently(row.waiting, row.installed, rowStart, patience)) {
-        // Putting the old file back gets a patience of its own: the row's may
-        // be spent, and an empty installed name is the one outcome to avoid.
         if (aside >= 0) RenamePatiently(backups.names[aside], row.installed, GetTickCount(), patience);
         return;
     }
-    // The new file stands; the old one may still be held, in which case the
-    // next run removes it.
-    if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) backups.attributes[aside] = kNoEntry;
-    if (recovering) RemoveStaleBackups(&backups);
+    if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) Forget(&backups, aside);
+    RemoveStaleBackups(&backups);
 }

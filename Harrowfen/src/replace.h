@@ -9,7 +9,7 @@
 struct ReplacementRow {
     const char *installed;  // the file the installation uses
     const char *waiting;    // its new version, waiting to take its place
-    const char *backup;     // where the installed file stands while it is replaced
+    const char *backup;     // where an installed file in use stands while it is replaced
 };
 
 // The installation's files, in the order they are replaced: the main
@@ -29,13 +29,16 @@ const int kBackupNames = 5;
 // Backup name `index` (0 to kBackupNames - 1) of `row`; false if it doesn't fit.
 bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
 
-// Puts the waiting file of `row` in the place of the installed one. Never
-// leaves the installed name empty if it held a file at the start: the
-// installed file is moved aside first and put back if the waiting file can't
-// be moved in. Also finishes or undoes a row that an earlier run left half
-// done. Only a plain file is an update; a folder in the installed file's
-// place is left alone. Files that are busy are retried for a while;
-// refusals that waiting can't end are not; nothing is reported.
+// Puts the waiting file of `row` in the place of the installed one, in one
+// step that leaves the installed name holding the old file or the new one at
+// every instant. Only where Windows refuses to replace an installed file that
+// is in use (a running program, a loaded library) is the installed file moved
+// aside first and put back if the waiting file can't be moved in; the name is
+// then empty for the time between two renames. Also finishes or undoes a row
+// that an earlier run left half done. Only a plain file is an update; a
+// folder in the installed file's place is left alone. Files that are busy are
+// retried for a while; refusals that waiting can't end are not; nothing is
+// reported.
 void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience = kRowPatience);
 
 #endif

@@ -61,7 +61,8 @@ TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
 {
     // Upper bounds of the calls one update makes of each function.
     const std::pair<const char *, int> functions[] = {
-        {"GetFileAttributesA", 35}, {"rename", 10}, {"remove", 5}, {"FindWindowW", 1}, {"ShellExecuteW", 1}};
+        {"GetFileAttributesA", 35}, {"MoveFileExA", 5}, {"rename", 2}, {"remove", 2},
+        {"FindWindowW", 1},         {"ShellExecuteW", 1}};
     for (const auto &function : functions) {
         for (int n = 1; n <= function.second; n++) {
             std::string rule = std::string(function.first) + "@" + std::to_string(n) + "=87";
@@ -76,8 +77,8 @@ TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
 
 TEST(UpdaterFaultWalk, EveryMoveRefusedForAMomentStillCompletes)
 {
-    for (int n = 1; n <= 10; n++) {
-        std::string rule = "rename@" + std::to_string(n) + "=32";
+    for (int n = 1; n <= 5; n++) {
+        std::string rule = "MoveFileExA@" + std::to_string(n) + "=32";
         SCOPED_TRACE(rule);
         Scratch install("UpdaterFaultWalk.busy" + std::to_string(n));
         Stage(install);

@@ -6,7 +6,8 @@
 // held and one with the way clear; beyond that, two more backup names and
 // several stopped runs in a row, at random with a fixed seed. Whatever
 // happens, an installed name that held something holds it, or the new file,
-// once a run completes; the new file is never lost; folders and the targets of
+// once a run completes, and at every stop unless it held a file in use (the
+// one that is moved aside); the new file is never lost; folders and the targets of
 // links are never touched; and once the way is clear every plain waiting file
 // is installed.
 #include "files.h"
@@ -35,9 +36,11 @@ namespace fs = std::filesystem;
 const ReplacePatience kNoPatience = {0, 0};
 const int kRandomRuns = 10000;
 
-// What one name can hold. A held file refuses to be moved or removed, as a
-// file open without sharing on Windows.
-enum Holding { kNothing, kFile, kFolder, kLink, kDanglingLink, kHeldFile, kHoldings };
+// What one name can hold. A held file refuses to be moved, replaced or
+// removed, as a file open without sharing on Windows. A running file refuses
+// to be replaced or removed but may be renamed, as the image of a running
+// program on Windows; the refusals go with its name, not with it.
+enum Holding { kNothing, kFile, kFolder, kLink, kDanglingLink, kHeldFile, kRunningFile, kHoldings };
 
 // The names of one row: installed, waiting, then the backup names.
 const int kInstalledName = 0, kWaitingName = 1, kNames = 2 + kBackupNames;
@@ -104,7 +107,14 @@ protected:
             switch (state.holding[i]) {
             case kNothing: break;
             case kHeldFile:
-                holds += "rename(" + Base(names[i]) + ")@1-=32,remove(" + Base(names[i]) + ")@1-=32,";
+                holds += "rename(" + Base(names[i]) + ")@1-=32,remove(" + Base(names[i]) + ")@1-=32,MoveFileExA(" +
+                         Base(names[i]) + ")@1-=32,";
+                WriteWholeFile(names[i], tag);
+                break;
+            case kRunningFile:
+                // Moving from a running file is allowed: only being replaced is refused.
+                holds += "remove(" + Base(names[i]) + ")@1-=5,";
+                if (i == kInstalledName) holds += "MoveFileExA(" + Base(names[i]) + ")@1-=5,";
                 // fall through
             case kFile: WriteWholeFile(names[i], tag); break;
             case kFolder:
@@ -129,12 +139,12 @@ protected:
         EXPECT_TRUE(WinPosix_SetFaults(rules.c_str()));
         ReplaceRow(row, kNoPatience);
         unsigned calls = WinPosix_CallCount("GetFileAttributesA") + WinPosix_CallCount("rename") +
-                         WinPosix_CallCount("remove");
+                         WinPosix_CallCount("remove") + WinPosix_CallCount("MoveFileExA");
         WinPosix_SetFaults(nullptr);
         return calls;
     }
 
-    static bool Plain(Holding holding) { return holding == kFile || holding == kHeldFile; }
+    static bool Plain(Holding holding) { return holding == kFile || holding == kHeldFile || holding == kRunningFile; }
 
     // What must hold after any run; `complete`: after a full run, `clear`:
     // after one with nothing held.
@@ -173,7 +183,8 @@ protected:
         if (!oldOne.empty() && !folder) {
             ASSERT_TRUE(installed == oldOne || installed == newOne || (installed.empty() && anywhereAside(oldOne)))
                 << "the old file was lost";
-            if (complete) {
+            // Only a file in use is moved aside: any other is replaced in one step.
+            if (complete || state.holding[kInstalledName] != kRunningFile) {
                 ASSERT_FALSE(installed.empty()) << "the installed name was left empty";
             }
         }
@@ -210,7 +221,8 @@ protected:
 
     static std::string Describe(const RowState &state, int names)
     {
-        static const char *const words[kHoldings] = {"nothing", "file", "folder", "link", "dangling link", "held file"};
+        static const char *const words[kHoldings] = {"nothing",       "file",      "folder",      "link",
+                                                     "dangling link", "held file", "running file"};
         std::string text;
         for (int i = 0; i < names; i++) text += std::string(i ? ", " : "") + words[state.holding[i]];
         return text;
@@ -262,18 +274,23 @@ TEST_F(RowStates, RandomStatesStoppedSeveralTimes)
     printf("%d random cases, %u stopped runs\n", kRandomRuns, stops);
 }
 
-// Waiting only helps where another process may let the file go.
+// Waiting only helps where another process may let the file go; moving the
+// installed file aside only where it is in use but may be renamed.
 TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
 {
     const struct {
         const char *rule;
-        unsigned renames;
+        unsigned moves;  // MoveFileExA and rename calls
         bool replaced;
     } cases[] = {
-        {"rename(Mapletide.dll)@1-=5", 1, false},   // permissions (EACCES, EPERM)
-        {"rename(Mapletide.dll)@1-=19", 1, false},  // a read-only file system
-        {"rename(Mapletide.dll)@1-2=32", 4, true},  // held a moment: third try, then the new file
-        {"rename(Mapletide.dll)@1-2=33", 4, true},
+        // permissions (EACCES, EPERM): moving aside is tried once, and refused too
+        {"MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.dll)@1-=5", 2, false},
+        {"MoveFileExA(Mapletide.dll)@1-=19", 1, false},  // a read-only file system
+        {"MoveFileExA(Mapletide.dll)@1-2=32", 3, true},  // held a moment: third try
+        {"MoveFileExA(Mapletide.dll)@1-2=33", 3, true},
+        {"MoveFileExA(Mapletide.dll)@1-=5", 3, true},  // running: aside, in, no third try
+        // running, and the waiting file held: aside, refused, back, and not aside again
+        {"MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=32", 5, false},
     };
     for (const auto &each : cases) {
         SCOPED_TRACE(each.rule);
@@ -283,8 +300,9 @@ TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
         Stage(state);
         ASSERT_TRUE(WinPosix_SetFaults(each.rule));
         ReplaceRow(row, {10000, 1});
-        EXPECT_EQ(each.renames, WinPosix_CallCount("rename"));
+        EXPECT_EQ(each.moves, WinPosix_CallCount("MoveFileExA") + WinPosix_CallCount("rename"));
         EXPECT_EQ(each.replaced ? "new" : "old", ReadWholeFile(names[kInstalledName]));
+        EXPECT_EQ("", Describe(backup));
     }
 }
 

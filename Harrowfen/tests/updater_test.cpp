@@ -274,6 +274,25 @@ TEST_F(UpdaterTest, BackupThatCannotBeRemovedDoesNotBlockItsRow)
     for (int row = 0; row < 5; row++) ExpectReplaced(row, row == 1 ? heldBackups : row == 2);
 }
 
+// A download still writing its waiting file (here this process, through the
+// runtime's fopen) holds it in use: the row is left for a later run rather
+// than install half a file.
+TEST_F(UpdaterTest, WaitingFileStillBeingWrittenIsLeftWaiting)
+{
+    Stage(install.Folder());
+    FILE *download = fopen(At("Larkspan.tmp").c_str(), "ab");
+    ASSERT_TRUE(download);
+    ASSERT_TRUE(RunUpdater());
+    ExpectUntouched(0);
+    EXPECT_TRUE(ReadWholeFile(At("Larkspan.tmp")) == NewContent(0));
+    EXPECT_EQ(0, BackupsLeft(0));
+    for (int row = 1; row < 5; row++) ExpectReplaced(row);
+    fclose(download);
+    Stage(install.Folder());
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 5; row++) ExpectReplaced(row);
+}
+
 #ifdef _WIN32
 
 // Wine enforces sharing modes as Windows does: a process that outlives its
@@ -287,6 +306,30 @@ TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
     for (int row = 0; row < 5; row++) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
     WaitForProgram(main, 10000, nullptr);
+}
+
+// The main application's process outliving its window, for longer than the
+// updater's patience: its executable can't be replaced while it runs, but can
+// be renamed. It is moved aside and the new one moved in; the old one, still
+// running, is left as a backup, which the next run removes.
+TEST_F(UpdaterTest, RunningMainApplicationIsReplacedThroughABackup)
+{
+    Stage(install.Folder());
+    std::filesystem::copy_file(BuiltProgram("standin-main"), At("Quillbrook.exe"),
+                               std::filesystem::copy_options::overwrite_existing);
+    WriteWholeFile(At("held.txt"), "");
+    Process main;
+    ASSERT_TRUE(StartProgram(&main, At("Quillbrook.exe"), {At("window.ready"), "100", At("held.txt"), "11500"},
+                             install.Folder()));
+    for (int wait = 0; wait < 1000 && !FileExists(At("window.ready")); wait++) PauseMs(10);
+    ASSERT_TRUE(FileExists(At("window.ready")));
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 4; row++) ExpectReplaced(row);
+    ExpectReplaced(4, 1);
+    EXPECT_EQ(1u, Launches());
+    EXPECT_TRUE(WaitForProgram(main, 20000, nullptr));
+    ASSERT_TRUE(RunUpdater());
+    ExpectReplaced(4);
 }
 
 TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
@@ -304,6 +347,31 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
     EXPECT_EQ(1u, Launches());
 }
 
+// Wine reports a Unix symbolic link as the file it leads to, and moving or
+// removing the link moves or removes that file: the updater still tells links
+// apart. A waiting link is no update, and a link under a backup name is not a
+// stale backup to remove. The links are laid out by the host before the suite
+// (HARROWFEN_UNIX_LINK: a folder holding install/Larkspan.tmp, a link to
+// elsewhere/x.txt, and install/Glimmerock.dll.bak, a link to elsewhere/y.txt).
+TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
+{
+    const char *prepared = getenv("HARROWFEN_UNIX_LINK");
+    if (!prepared || !*prepared) GTEST_SKIP() << "no link laid out by the host";
+    const std::string folder = std::string(prepared) + "\\install", linked = std::string(prepared) + "\\elsewhere\\x.txt";
+    ASSERT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
+    WriteWholeFile(folder + "\\Larkspan.dll", OldContent(0));
+    WriteWholeFile(folder + "\\Glimmerock.dll", OldContent(1));
+    WriteWholeFile(folder + "\\Glimmerock.tmp", NewContent(1));
+    Process updater;
+    ASSERT_TRUE(StartProgram(&updater, BuiltProgram("Harrowfen"), {}, folder));
+    ASSERT_TRUE(WaitForProgram(updater, kRunLimitMs, nullptr));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Larkspan.dll") == OldContent(0));
+    EXPECT_EQ("elsewhere", ReadWholeFile(linked));
+    EXPECT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Glimmerock.dll") == NewContent(1));
+    EXPECT_EQ("elsewhere 2", ReadWholeFile(std::string(prepared) + "\\elsewhere\\y.txt"));
+}
+
 #else
 
 // Linux has no sharing modes; the layer's fault injection refuses the calls
@@ -311,7 +379,7 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
 {
     Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Glimmerock.dll)@1-4=32,remove(Glimmerock.dll.bak)@1-2=33"}}));
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Glimmerock.dll)@1-4=32"}}));
     for (int row = 0; row < 5; row++) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
@@ -319,7 +387,7 @@ TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
 TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
 {
     Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Mapletide.tmp)@1-=87"}}));
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Mapletide.tmp)@1-=87"}}));
     ExpectUntouched(2);
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     EXPECT_FALSE(FileExists(At("Mapletide.dll.bak")));
@@ -330,8 +398,10 @@ TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
 TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
 {
     Stage(install.Folder());
-    // The new file can't go in, nor the old one back: the old one waits as a backup.
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "rename(Mapletide.tmp)@1-=87,rename(Mapletide.dll.bak)@1-=87"}}));
+    // In use, the installed file is moved aside; then the new file can't go
+    // in, nor the old one back: the old one waits as a backup.
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS",
+                             "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(Mapletide.dll.bak)@1-=87"}}));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.dll.bak")) == OldContent(2));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     ASSERT_TRUE(RunUpdater());

@@ -68,6 +68,7 @@ typedef struct HMENU__ *HMENU;
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_NOT_SAME_DEVICE 17
 #define ERROR_WRITE_PROTECT 19
 #define ERROR_WRITE_FAULT 29
 #define ERROR_READ_FAULT 30
@@ -113,6 +114,11 @@ WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path);
+
+#define MOVEFILE_REPLACE_EXISTING 0x1
+#define MOVEFILE_COPY_ALLOWED 0x2
+#define MOVEFILE_WRITE_THROUGH 0x8
+WINPOSIX_API BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 
 /* user32: windows of this process and their threads' message queues, and
    top-level windows on the X display */

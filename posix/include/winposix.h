@@ -48,15 +48,16 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *     function[(name)]@first[-[last]]=error
  *
  * counts the calls of `function` (only those whose file or URL argument ends
- * with `name`, when given) and fails call numbers first..last (1-based; "N-"
- * means from N on). Rules are separated by commas. They come from the
+ * with `name`, when given; for MoveFileExA, either file's) and fails call
+ * numbers first..last (1-based; "N-" means from N on). Rules are separated by commas. They come from the
  * environment variable WINPOSIX_FAULTS when the layer loads, or from
  * WinPosix_SetFaults, which replaces every rule and restarts the counts
  * (null or "" clears them). Returns FALSE for malformed rules.
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
- * InternetReadFile, InternetCloseHandle, FindWindowW, ShellExecuteW, GetFileAttributesA; "*"
+ * InternetReadFile, InternetCloseHandle, FindWindowW, ShellExecuteW,
+ * GetFileAttributesA, MoveFileExA; "*"
  * counts the calls of all of them together ("*@5-=31": everything from the
  * fifth call on fails, as if the process had been stopped there).
  */

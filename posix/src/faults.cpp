@@ -101,7 +101,7 @@ void LoadEnvironmentLocked()
 
 }  // namespace
 
-bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
+bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error, const char *second)
 {
     std::lock_guard<std::mutex> hold(faultLock);
     LoadEnvironmentLocked();
@@ -111,7 +111,7 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
     bool hit = false;
     for (FaultRule &rule : faultRules) {
         if (rule.function != function && rule.function != "*") continue;
-        if (!rule.name.empty() && !EndsWith(argument, rule.name)) continue;
+        if (!rule.name.empty() && !EndsWith(argument, rule.name) && !EndsWith(second, rule.name)) continue;
         rule.seen++;
         if (!hit && rule.seen >= rule.first && (rule.last == 0 || rule.seen <= rule.last)) {
             *error = rule.error;
@@ -121,10 +121,10 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error)
     return hit;
 }
 
-bool WinPosixFaulted(const char *function, const char *argument)
+bool WinPosixFaulted(const char *function, const char *argument, const char *second)
 {
     DWORD error;
-    if (!WinPosixFaultHit(function, argument, &error)) return false;
+    if (!WinPosixFaultHit(function, argument, &error, second)) return false;
     SetLastError(error);
     return true;
 }
@@ -171,6 +171,7 @@ DWORD WinPosixErrorFromErrno(int error)
     case EBADF: return ERROR_INVALID_HANDLE;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case EIO: return ERROR_GEN_FAILURE;
+    case EXDEV: return ERROR_NOT_SAME_DEVICE;
     default: return ERROR_GEN_FAILURE;
     }
 }

@@ -8,12 +8,14 @@
 
 // Counts one call of `function` with its file or URL argument (may be null)
 // and says whether a rule makes it fail; if so, *error holds the code to fail with.
-bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error);
+// A call on two files (`second`: a move's destination) counts for a rule
+// that names either.
+bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error, const char *second = nullptr);
 
 // The same as the first line of a layer function: when a rule fails the call,
 // the last error is set to the rule's code and the function only returns:
 //     if (WinPosixFaulted("InternetOpenA", agent)) return nullptr;
-bool WinPosixFaulted(const char *function, const char *argument);
+bool WinPosixFaulted(const char *function, const char *argument, const char *second = nullptr);
 // For the runtime's functions, which report through errno as well.
 bool WinPosixRuntimeFaulted(const char *function, const char *argument);
 

@@ -1,11 +1,14 @@
-// kernel32: last error, time, and the debugger output.
+// kernel32: last error, time, file attributes and moves, and the debugger output.
 #include <windows.h>
 #include <winposix.h>
 
 #include "faults.h"
+#include "sharing.h"
 
 #include <cerrno>
 #include <condition_variable>
+#include <fcntl.h>
+#include <libgen.h>
 #include <ctime>
 #include <map>
 #include <mutex>
@@ -122,6 +125,58 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     }
     if (!S_ISLNK(info.st_mode) && !(info.st_mode & S_IWUSR)) attributes |= FILE_ATTRIBUTE_READONLY;
     return attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
+}
+
+// Moves a file or folder within its file system. With MOVEFILE_REPLACE_EXISTING
+// an existing file under `to` is replaced by rename(2), which swaps the name
+// over in one step: no moment where `to` names nothing, whatever stops the
+// process. Without it an existing `to` is refused (ERROR_ALREADY_EXISTS), as
+// Windows does. A file being written through the layer's fopen, the source or
+// the file to be replaced, is in use (ERROR_SHARING_VIOLATION). A folder is
+// never replaced, nor put in a file's place (ERROR_ACCESS_DENIED), where
+// rename(2) would take an empty one. Moving to another file system is refused
+// (ERROR_NOT_SAME_DEVICE), even with MOVEFILE_COPY_ALLOWED: a copy would not
+// be one step.
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (WinPosixFaulted("MoveFileExA", from, to)) return FALSE;
+    const DWORD known = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
+    if (!from || !to || (flags & ~known)) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    struct stat source, target;
+    if (lstat(from, &source) != 0) return WinPosixFail(WinPosixPathError(from, errno), FALSE);
+    // A file being written through the layer, on either side, is in use.
+    bool replace = flags & MOVEFILE_REPLACE_EXISTING;
+    if (WinPosixInUse(from) || (replace && WinPosixInUse(to))) return WinPosixFail(ERROR_SHARING_VIOLATION, FALSE);
+    int result;
+    if (replace) {
+        if (lstat(to, &target) == 0 && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)))
+            return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
+        result = rename(from, to);
+    } else {
+        result = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
+        if (result != 0 && (errno == EINVAL || errno == ENOSYS) && !S_ISDIR(source.st_mode)) {
+            // A file system without RENAME_NOREPLACE: link and unlink keep the rule.
+            result = link(from, to);
+            if (result == 0) unlink(from);
+        }
+    }
+    if (result != 0) {
+        // Past a missing source, a missing folder on the way to `to`.
+        int saved = errno;
+        DWORD code = saved == EEXIST ? ERROR_ALREADY_EXISTS : WinPosixPathError(from, saved);
+        if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = WinPosixPathError(to, saved);
+        return WinPosixFail(code, FALSE);
+    }
+    if (flags & MOVEFILE_WRITE_THROUGH) {
+        // The move is on disk once the folder that now holds the name is.
+        std::string folder(to);
+        int descriptor = open(dirname(&folder[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (descriptor >= 0) {
+            fsync(descriptor);
+            close(descriptor);
+        }
+    }
+    return TRUE;
 }
 
 // The debugger output goes to the observer of the process, if any, and to the

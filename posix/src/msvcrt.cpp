@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "faults.h"
+#include "sharing.h"
 
 #include <cerrno>
 #include <csignal>
@@ -113,6 +114,8 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
     if (!*path) return WinPosixRuntimeFail(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
     FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
+    // Being written, the file is in use to rename and remove, as on Windows.
+    if (file && !pipe && strpbrk(mode, "wa+")) WinPosixMarkInUse(fileno(file));
     if (!file) {
         int saved = errno;
         DWORD code = WinPosixPathError(path, saved);
@@ -169,6 +172,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
 WINPOSIX_API int __wrap_remove(const char *path)
 {
     if (WinPosixRuntimeFaulted("remove", path)) return -1;
+    if (WinPosixInUse(path)) return WinPosixRuntimeFail(ERROR_SHARING_VIOLATION, EACCES, -1);
     // Windows' remove deletes files only: a folder is refused, never removed.
     int result = unlink(path);
     if (result != 0) {
@@ -185,6 +189,7 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
 {
     if (WinPosixRuntimeFaulted("rename", from)) return -1;
     if (!from || !to) return WinPosixRuntimeFail(ERROR_INVALID_PARAMETER, EINVAL, -1);
+    if (WinPosixInUse(from)) return WinPosixRuntimeFail(ERROR_SHARING_VIOLATION, EACCES, -1);
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno == EINVAL || errno == ENOSYS) {
         // A file system without RENAME_NOREPLACE: link and unlink keep the rule.

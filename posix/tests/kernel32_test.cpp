@@ -1,5 +1,6 @@
 // kernel32 as the updater uses it: GetFileAttributesA to tell whether a file
-// is there, and the last error it leaves when it is not.
+// is there, and the last error it leaves when it is not; MoveFileExA to put a
+// file in another's place.
 #include <windows.h>
 
 #include "files.h"
@@ -41,6 +42,37 @@ TEST(Kernel32Contract, GetFileAttributesTellsFilesFoldersAndMissingNames)
         ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
         EXPECT_EQ(c.isFolder, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0);
     }
+}
+
+// Replacing takes a file's place and nothing else's; without being asked to
+// replace, an existing name is refused. Either failure leaves both files.
+TEST(Kernel32Contract, MoveFileExReplacesOnlyWhenAskedAndOnlyFiles)
+{
+    Scratch scratch("Kernel32Contract.MoveFileEx");
+    const std::string a = scratch.Path("a.txt"), b = scratch.Path("b.txt"), folder = scratch.Path("folder");
+    WriteWholeFile(a, "old");
+    WriteWholeFile(b, "new");
+    std::filesystem::create_directory(folder);
+    const struct {
+        std::string from, to;
+        DWORD flags, error;
+    } cases[] = {
+        {b, a, 0, ERROR_ALREADY_EXISTS},
+        {b, folder, MOVEFILE_REPLACE_EXISTING, ERROR_ACCESS_DENIED},
+        {scratch.Path("missing.txt"), a, MOVEFILE_REPLACE_EXISTING, ERROR_FILE_NOT_FOUND},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.to);
+        SetLastError(0);
+        EXPECT_FALSE(MoveFileExA(c.from.c_str(), c.to.c_str(), c.flags));
+        EXPECT_EQ(c.error, GetLastError());
+        EXPECT_EQ("old", ReadWholeFile(a));
+        EXPECT_EQ("new", ReadWholeFile(b));
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_TRUE(MoveFileExA(b.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("new", ReadWholeFile(a));
+    EXPECT_FALSE(FileExists(b));
 }
 
 }  // namespace

@@ -1,15 +1,18 @@
 // The runtime's file functions as the updater uses them: rename never
-// replaces, remove removes files only, and each failure leaves Windows' last
-// error behind (the updater decides on it whether to try again).
+// replaces, remove removes files only, a file open for writing can't be moved
+// or removed, and each failure leaves Windows' last error behind (the updater
+// decides on it whether to try again).
 #include <windows.h>
 
 #include "files.h"
+#include "platform.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 
 namespace {
 
@@ -77,6 +80,47 @@ TEST_F(MsvcrtContract, RemoveFailsForMissingNamesAndFolders)
     EXPECT_TRUE(std::filesystem::is_directory(At("folder")));
     EXPECT_EQ(0, remove(At("a.txt").c_str()));
     EXPECT_FALSE(FileExists(At("a.txt")));
+}
+
+// The runtime opens a file without delete sharing: while it is open for
+// writing, moving it, replacing it or removing it is refused, and allowed
+// again once it is closed. MoveFileExA meets the same rule.
+TEST_F(MsvcrtContract, FileOpenForWritingIsInUseUntilClosed)
+{
+    const std::string a = At("a.txt"), b = At("b.txt"), c = At("c.txt");
+    FILE *held = fopen(a.c_str(), "ab");
+    ASSERT_TRUE(held);
+    // Wine refuses to replace a file that has any handle open, and says so as ERROR_ACCESS_DENIED.
+    const DWORD replacing = UnderWine() ? ERROR_ACCESS_DENIED : ERROR_SHARING_VIOLATION;
+    const struct {
+        const char *what;
+        std::function<bool()> call;
+        DWORD error;
+        int errnoValue;  // 0: not a runtime function
+    } cases[] = {
+        {"rename", [&] { return rename(a.c_str(), c.c_str()) == 0; }, ERROR_SHARING_VIOLATION, EACCES},
+        {"remove", [&] { return remove(a.c_str()) == 0; }, ERROR_SHARING_VIOLATION, EACCES},
+        {"MoveFileExA from it", [&] { return MoveFileExA(a.c_str(), c.c_str(), 0) != FALSE; }, ERROR_SHARING_VIOLATION, 0},
+        {"MoveFileExA onto it",
+         [&] { return MoveFileExA(b.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE; }, replacing, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        SetLastError(0);
+        errno = 0;
+        EXPECT_FALSE(c.call());
+        EXPECT_EQ(c.error, GetLastError());
+        if (c.errnoValue) {
+            EXPECT_EQ(c.errnoValue, errno);
+        }
+        EXPECT_EQ("old", ReadWholeFile(a));
+        EXPECT_EQ("new", ReadWholeFile(b));
+    }
+    fclose(held);
+    EXPECT_TRUE(MoveFileExA(b.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("new", ReadWholeFile(a));
+    EXPECT_EQ(0, rename(a.c_str(), c.c_str()));
+    EXPECT_EQ(0, remove(c.c_str()));
 }
 
 }  // namespace

@@ -46,7 +46,7 @@ HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
 # new import fails here until its oldest Windows version has been looked up:
 # if that is 7 or older, add it; if newer, load it with GetProcAddress instead.
 WINDOWS7 = {
-    "kernel32.dll": """AddVectoredExceptionHandler CloseHandle CreateEventA CreateSemaphoreA DeleteCriticalSection
+    "kernel32.dll": """CreateFileA GetFinalPathNameByHandleA MoveFileExA lstrcmpiA AddVectoredExceptionHandler CloseHandle CreateEventA CreateSemaphoreA DeleteCriticalSection
         DuplicateHandle EnterCriticalSection FormatMessageA FreeLibrary GetCurrentProcess GetCurrentProcessId
         GetCurrentThread GetCurrentThreadId GetFileAttributesA GetHandleInformation GetLastError GetModuleHandleA
         GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoA GetStartupInfoW

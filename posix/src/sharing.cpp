@@ -1,0 +1,51 @@
+// The runtime's fopen on Windows opens a file without delete sharing: while a
+// program writes it, nobody can rename, replace or remove it. Linux has no
+// such rule, so the layer keeps it with an open-file-description lock: fopen
+// takes a write lock over the whole file for a mode that writes, and the
+// functions that move or remove a file ask whether one could be had. Such
+// locks belong to the open file, not to the process: a second open of the same
+// file meets them even in the same process, as a second handle does on
+// Windows, and they go when the last descriptor of that open file is closed,
+// a killed process's included. Advisory: a writer that doesn't come through
+// the layer (another program) is not seen.
+#include "sharing.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+struct flock WholeFile(short type)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // to the end, however far it grows
+    return lock;
+}
+
+}  // namespace
+
+void WinPosixMarkInUse(int descriptor)
+{
+    struct stat info;
+    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
+    // A second writer finds the lock taken: the file is in use all the same.
+    struct flock lock = WholeFile(F_WRLCK);
+    fcntl(descriptor, F_OFD_SETLK, &lock);
+}
+
+bool WinPosixInUse(const char *path)
+{
+    // Looked at before opening: opening a device or a FIFO can wait or act.
+    struct stat info;
+    if (!path || lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    struct flock lock = WholeFile(F_WRLCK);
+    bool inUse = fcntl(descriptor, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    close(descriptor);
+    return inUse;
+}
