@@ -2,6 +2,8 @@
 // checked by every layer function that can fail.
 #include "faults.h"
 
+#include "errors.h"
+
 #include <winposix.h>
 
 #include <cerrno>
@@ -101,7 +103,7 @@ void LoadEnvironmentLocked()
 
 }  // namespace
 
-bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error, const char *second)
+bool FaultRuleHit(const char *function, const char *argument, DWORD *error, const char *second)
 {
     std::lock_guard<std::mutex> hold(faultLock);
     LoadEnvironmentLocked();
@@ -121,20 +123,20 @@ bool WinPosixFaultHit(const char *function, const char *argument, DWORD *error, 
     return hit;
 }
 
-bool WinPosixFaulted(const char *function, const char *argument, const char *second)
+bool FaultInjected(const char *function, const char *argument, const char *second)
 {
     DWORD error;
-    if (!WinPosixFaultHit(function, argument, &error, second)) return false;
-    SetLastError(error);
+    if (!FaultRuleHit(function, argument, &error, second)) return false;
+    SetThreadLastError(error);
     return true;
 }
 
-bool WinPosixRuntimeFaulted(const char *function, const char *argument)
+bool RuntimeFaultInjected(const char *function, const char *argument)
 {
     DWORD error;
-    if (!WinPosixFaultHit(function, argument, &error)) return false;
-    SetLastError(error);
-    errno = WinPosixErrnoFromError(error);
+    if (!FaultRuleHit(function, argument, &error)) return false;
+    SetThreadLastError(error);
+    errno = ErrnoFromError(error);
     return true;
 }
 
@@ -150,53 +152,4 @@ DWORD WinPosix_CallCount(const char *function)
     std::lock_guard<std::mutex> hold(faultLock);
     auto found = callCounts.find(std::string_view(function ? function : ""));
     return found == callCounts.end() ? 0 : found->second;
-}
-
-DWORD WinPosixErrorFromErrno(int error)
-{
-    switch (error) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: return ERROR_FILE_NOT_FOUND;
-    case ENOTDIR: return ERROR_PATH_NOT_FOUND;
-    case EACCES: case EPERM: case EISDIR: return ERROR_ACCESS_DENIED;
-    case EROFS: return ERROR_WRITE_PROTECT;
-    case EBUSY: case ETXTBSY: return ERROR_SHARING_VIOLATION;
-    case EMFILE: case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
-    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case ENOSPC: case EDQUOT: return ERROR_DISK_FULL;
-    case EEXIST: return ERROR_ALREADY_EXISTS;
-    case ENOTEMPTY: return ERROR_DIR_NOT_EMPTY;
-    case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case EINVAL: return ERROR_INVALID_PARAMETER;
-    case EBADF: return ERROR_INVALID_HANDLE;
-    case EPIPE: return ERROR_BROKEN_PIPE;
-    case EIO: return ERROR_GEN_FAILURE;
-    case EXDEV: return ERROR_NOT_SAME_DEVICE;
-    default: return ERROR_GEN_FAILURE;
-    }
-}
-
-DWORD WinPosixPathError(const char *path, int error)
-{
-    DWORD code = WinPosixErrorFromErrno(error);
-    const char *slash = path ? strrchr(path, '/') : nullptr;
-    if (code != ERROR_FILE_NOT_FOUND || !slash) return code;
-    std::string parent(path, slash == path ? 1 : (size_t)(slash - path));
-    struct stat info;
-    return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? code : ERROR_PATH_NOT_FOUND;
-}
-
-int WinPosixErrnoFromError(DWORD error)
-{
-    switch (error) {
-    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: return ENOENT;
-    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: return EACCES;
-    case ERROR_WRITE_PROTECT: return EROFS;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
-    case ERROR_NOT_ENOUGH_MEMORY: return ENOMEM;
-    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_ALREADY_EXISTS: case ERROR_FILE_EXISTS: return EEXIST;
-    case ERROR_INVALID_PARAMETER: return EINVAL;
-    default: return EIO;
-    }
 }

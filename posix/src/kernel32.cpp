@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <winposix.h>
 
+#include "errors.h"
 #include "faults.h"
 #include "sharing.h"
 
@@ -17,8 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-thread_local DWORD lastError;
 
 // The observer is called without any lock held, so that it may write
 // debugger output itself or replace the observer. Each call records the
@@ -58,12 +57,12 @@ ULONGLONG MonotonicMilliseconds()
 
 DWORD WINAPI GetLastError(void)
 {
-    return lastError;
+    return ThreadLastError();
 }
 
 void WINAPI SetLastError(DWORD code)
 {
-    lastError = code;
+    SetThreadLastError(code);
 }
 
 // The kernel's thread id: unique among the threads alive in the system, as
@@ -105,12 +104,12 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR)
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
-    if (WinPosixFaulted("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
+    if (FaultInjected("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
     // Windows reports a link itself, not what it points to: a reparse point,
     // a folder as well when it leads to one. A dangling link is there.
     struct stat info;
     if (!path || lstat(path, &info) != 0) {
-        SetLastError(path ? WinPosixPathError(path, errno) : ERROR_INVALID_PARAMETER);
+        SetLastError(path ? PathError(path, errno) : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
     DWORD attributes = 0;
@@ -139,18 +138,18 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
 // be one step.
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {
-    if (WinPosixFaulted("MoveFileExA", from, to)) return FALSE;
+    if (FaultInjected("MoveFileExA", from, to)) return FALSE;
     const DWORD known = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
-    if (!from || !to || (flags & ~known)) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!from || !to || (flags & ~known)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     struct stat source, target;
-    if (lstat(from, &source) != 0) return WinPosixFail(WinPosixPathError(from, errno), FALSE);
+    if (lstat(from, &source) != 0) return FailWith(PathError(from, errno), FALSE);
     // A file being written through the layer, on either side, is in use.
     bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-    if (WinPosixInUse(from) || (replace && WinPosixInUse(to))) return WinPosixFail(ERROR_SHARING_VIOLATION, FALSE);
+    if (WinPosixInUse(from) || (replace && WinPosixInUse(to))) return FailWith(ERROR_SHARING_VIOLATION, FALSE);
     int result;
     if (replace) {
         if (lstat(to, &target) == 0 && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)))
-            return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
+            return FailWith(ERROR_ACCESS_DENIED, FALSE);
         result = rename(from, to);
     } else {
         result = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
@@ -163,9 +162,9 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     if (result != 0) {
         // Past a missing source, a missing folder on the way to `to`.
         int saved = errno;
-        DWORD code = saved == EEXIST ? ERROR_ALREADY_EXISTS : WinPosixPathError(from, saved);
-        if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = WinPosixPathError(to, saved);
-        return WinPosixFail(code, FALSE);
+        DWORD code = saved == EEXIST ? ERROR_ALREADY_EXISTS : PathError(from, saved);
+        if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = PathError(to, saved);
+        return FailWith(code, FALSE);
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
         // The move is on disk once the folder that now holds the name is.

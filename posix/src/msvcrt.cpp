@@ -5,6 +5,7 @@
 // that their calls come here; the layer itself calls the C library directly.
 #include <windows.h>
 
+#include "errors.h"
 #include "faults.h"
 #include "sharing.h"
 
@@ -109,16 +110,16 @@ extern "C" {
 
 WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
 {
-    if (WinPosixRuntimeFaulted("fopen", path)) return nullptr;
-    if (!path || !mode) return WinPosixRuntimeFail(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
-    if (!*path) return WinPosixRuntimeFail(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
+    if (RuntimeFaultInjected("fopen", path)) return nullptr;
+    if (!path || !mode) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
+    if (!*path) return FailRuntimeWith(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
     FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
     // Being written, the file is in use to rename and remove, as on Windows.
     if (file && !pipe && strpbrk(mode, "wa+")) WinPosixMarkInUse(fileno(file));
     if (!file) {
         int saved = errno;
-        DWORD code = WinPosixPathError(path, saved);
+        DWORD code = PathError(path, saved);
         if (pipe && saved == ENXIO) code = ERROR_PIPE_NOT_CONNECTED;
         SetLastError(code);
         errno = saved;
@@ -128,30 +129,30 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
 
 WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, FILE *file)
 {
-    if (WinPosixRuntimeFaulted("fwrite", nullptr)) return 0;
+    if (RuntimeFaultInjected("fwrite", nullptr)) return 0;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     size_t written = fwrite(data, size, count, file);
     ReleaseSigpipe(hold);
-    if (written != count) SetLastError(WinPosixErrorFromErrno(errno));
+    if (written != count) SetLastError(ErrorFromErrno(errno));
     return written;
 }
 
 WINPOSIX_API int __wrap_fflush(FILE *file)
 {
-    if (WinPosixRuntimeFaulted("fflush", nullptr)) return EOF;
+    if (RuntimeFaultInjected("fflush", nullptr)) return EOF;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     int result = fflush(file);
     ReleaseSigpipe(hold);
-    if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
+    if (result != 0) SetLastError(ErrorFromErrno(errno));
     return result;
 }
 
 WINPOSIX_API int __wrap_fclose(FILE *file)
 {
     DWORD error = 0;
-    bool fail = WinPosixFaultHit("fclose", nullptr, &error);
+    bool fail = FaultRuleHit("fclose", nullptr, &error);
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     {
@@ -163,21 +164,21 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
     ReleaseSigpipe(hold);
     if (fail) {
         // The stream is gone all the same, as after any failed fclose.
-        return WinPosixRuntimeFail(error, WinPosixErrnoFromError(error), EOF);
+        return FailRuntimeWith(error, ErrnoFromError(error), EOF);
     }
-    if (result != 0) SetLastError(WinPosixErrorFromErrno(errno));
+    if (result != 0) SetLastError(ErrorFromErrno(errno));
     return result;
 }
 
 WINPOSIX_API int __wrap_remove(const char *path)
 {
-    if (WinPosixRuntimeFaulted("remove", path)) return -1;
-    if (WinPosixInUse(path)) return WinPosixRuntimeFail(ERROR_SHARING_VIOLATION, EACCES, -1);
+    if (RuntimeFaultInjected("remove", path)) return -1;
+    if (WinPosixInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     // Windows' remove deletes files only: a folder is refused, never removed.
     int result = unlink(path);
     if (result != 0) {
         int saved = errno == EISDIR || errno == EPERM ? EACCES : errno;
-        SetLastError(WinPosixPathError(path, saved));
+        SetLastError(PathError(path, saved));
         errno = saved;
     }
     return result;
@@ -187,9 +188,9 @@ WINPOSIX_API int __wrap_remove(const char *path)
 // Windows contract so that code tested here behaves the same there.
 WINPOSIX_API int __wrap_rename(const char *from, const char *to)
 {
-    if (WinPosixRuntimeFaulted("rename", from)) return -1;
-    if (!from || !to) return WinPosixRuntimeFail(ERROR_INVALID_PARAMETER, EINVAL, -1);
-    if (WinPosixInUse(from)) return WinPosixRuntimeFail(ERROR_SHARING_VIOLATION, EACCES, -1);
+    if (RuntimeFaultInjected("rename", from)) return -1;
+    if (!from || !to) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, -1);
+    if (WinPosixInUse(from)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno == EINVAL || errno == ENOSYS) {
         // A file system without RENAME_NOREPLACE: link and unlink keep the rule.
@@ -200,14 +201,14 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
     }
     // A missing source is a missing file; past that, a missing folder on either side.
     int saved = errno;
-    DWORD code = WinPosixPathError(from, saved);
-    if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = WinPosixPathError(to, saved);
-    return WinPosixRuntimeFail(code, saved, -1);
+    DWORD code = PathError(from, saved);
+    if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = PathError(to, saved);
+    return FailRuntimeWith(code, saved, -1);
 }
 
 WINPOSIX_API void *__wrap_malloc(size_t size)
 {
-    if (WinPosixFaulted("malloc", nullptr)) return WinPosixRuntimeFail(GetLastError(), ENOMEM, nullptr);
+    if (FaultInjected("malloc", nullptr)) return FailRuntimeWith(GetLastError(), ENOMEM, nullptr);
     return malloc(size);
 }
 

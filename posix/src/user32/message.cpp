@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winposix.h>
 
+#include "errors.h"
 #include "faults.h"
 #include "user32_private.h"
 
@@ -275,7 +276,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 {
     std::unique_lock<std::mutex> hold(windowLock);
     auto found = windows.find(window);
-    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
     ThreadQueue *self = CurrentQueueLocked();
     if (found->second.owner == self) {
         WNDPROC procedure = found->second.procedure;
@@ -315,7 +316,7 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         return TRUE;
     }
     auto found = windows.find(window);
-    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
     PostLocked(found->second.owner, window, message, wParam, lParam);
     return TRUE;
 }
@@ -330,7 +331,7 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
 {
     std::lock_guard<std::mutex> hold(windowLock);
     auto found = queues.find(threadId);
-    if (found == queues.end()) return WinPosixFail(ERROR_INVALID_THREAD_ID, FALSE);
+    if (found == queues.end()) return FailWith(ERROR_INVALID_THREAD_ID, FALSE);
     PostLocked(found->second, nullptr, message, wParam, lParam);
     return TRUE;
 }
@@ -354,7 +355,7 @@ void WINAPI PostQuitMessage(int exitCode)
 // WM_QUIT, -1 for a window filter that names no window.
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
 {
-    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, -1);
+    if (!message) return FailWith(ERROR_INVALID_PARAMETER, -1);
     std::unique_lock<std::mutex> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return -1;
     ThreadQueue *queue = CurrentQueueLocked();
@@ -374,7 +375,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
 // WM_QUIT), left in the queue unless PM_REMOVE is given.
 BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
-    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!message) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     std::unique_lock<std::mutex> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return FALSE;
     return RetrieveLocked(hold, CurrentQueueLocked(), message, window, filterMin, filterMax,
@@ -396,14 +397,14 @@ BOOL WINAPI TranslateMessage(const MSG *)
 // thread's; thread messages (no window) go to no procedure.
 LRESULT WINAPI DispatchMessageA(const MSG *message)
 {
-    if (!message) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    if (!message) return FailWith(ERROR_INVALID_PARAMETER, 0);
     if (!message->hwnd) return 0;
     WNDPROC procedure;
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windows.find(message->hwnd);
-        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
-        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_WINDOW_OF_OTHER_THREAD, 0);
+        if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
+        if (found->second.owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);
         procedure = found->second.procedure;
     }
     return procedure(message->hwnd, message->message, message->wParam, message->lParam);

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winposix.h>
 
+#include "errors.h"
 #include "faults.h"
 #include "text.h"
 #include "user32_private.h"
@@ -26,10 +27,10 @@ uintptr_t nextWindow = 0x10010;
 
 ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
 {
-    if (name.empty() || !procedure) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    if (name.empty() || !procedure) return FailWith(ERROR_INVALID_PARAMETER, 0);
     std::lock_guard<std::mutex> hold(windowLock);
     if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second)
-        return WinPosixFail(ERROR_CLASS_ALREADY_EXISTS, 0);
+        return FailWith(ERROR_CLASS_ALREADY_EXISTS, 0);
     return (ATOM)(0xC000 + windowClasses.size());
 }
 
@@ -39,9 +40,9 @@ BOOL UnregisterClassCommon(const std::wstring &name)
     std::lock_guard<std::mutex> hold(windowLock);
     std::wstring folded = Fold(name);
     auto found = windowClasses.find(folded);
-    if (found == windowClasses.end()) return WinPosixFail(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
+    if (found == windowClasses.end()) return FailWith(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
     for (const auto &window : windows)
-        if (Fold(window.second.className) == folded) return WinPosixFail(ERROR_CLASS_HAS_WINDOWS, FALSE);
+        if (Fold(window.second.className) == folded) return FailWith(ERROR_CLASS_HAS_WINDOWS, FALSE);
     windowClasses.erase(found);
     return TRUE;
 }
@@ -58,7 +59,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windowClasses.find(Fold(className));
-        if (found == windowClasses.end()) return WinPosixFail(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
+        if (found == windowClasses.end()) return FailWith(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
         procedure = found->second.procedure;
         window = (HWND)nextWindow;
         nextWindow += 4;
@@ -105,13 +106,13 @@ XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
 {
-    if (!wc) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    if (!wc) return FailWith(ERROR_INVALID_PARAMETER, 0);
     return RegisterClassCommon(Widen(wc->lpszClassName), wc->lpfnWndProc);
 }
 
 ATOM WINAPI RegisterClassW(const WNDCLASSW *wc)
 {
-    if (!wc || !wc->lpszClassName) return WinPosixFail(ERROR_INVALID_PARAMETER, 0);
+    if (!wc || !wc->lpszClassName) return FailWith(ERROR_INVALID_PARAMETER, 0);
     return RegisterClassCommon(wc->lpszClassName, wc->lpfnWndProc);
 }
 
@@ -149,8 +150,8 @@ BOOL WINAPI DestroyWindow(HWND window)
     {
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windows.find(window);
-        if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-        if (found->second.owner != CurrentQueueLocked()) return WinPosixFail(ERROR_ACCESS_DENIED, FALSE);
+        if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        if (found->second.owner != CurrentQueueLocked()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
         procedure = found->second.procedure;
     }
     procedure(window, WM_DESTROY, 0, 0);
@@ -184,7 +185,7 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 {
     std::lock_guard<std::mutex> hold(windowLock);
     auto found = windows.find(window);
-    if (found == windows.end()) return WinPosixFail(ERROR_INVALID_WINDOW_HANDLE, 0);
+    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
     if (processId) *processId = (DWORD)getpid();
     return found->second.owner->threadId;
 }
@@ -194,9 +195,9 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
 {
     std::string narrowClass = Narrow(className);
-    if (WinPosixFaulted("FindWindowW", narrowClass.c_str())) return nullptr;
+    if (FaultInjected("FindWindowW", narrowClass.c_str())) return nullptr;
     // Only lookups by class are supported.
-    if (windowName) return WinPosixFail(ERROR_NOT_SUPPORTED, nullptr);
+    if (windowName) return FailWith(ERROR_NOT_SUPPORTED, nullptr);
     {
         std::lock_guard<std::mutex> hold(windowLock);
         std::wstring wanted = Fold(className ? className : L"");

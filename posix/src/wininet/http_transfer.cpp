@@ -6,7 +6,7 @@
 // empty, so memory stays bounded whatever the body's size.
 #include "http_transfer.h"
 
-#include "faults.h"
+#include "errors.h"
 #include "http_headers.h"
 
 #include <wininet.h>
@@ -383,7 +383,7 @@ DWORD WaitForHeaders(Transfer *transfer)
 
 BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *bytesRead)
 {
-    if (!bytesRead || (!buffer && bytesToRead)) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
+    if (!bytesRead || (!buffer && bytesToRead)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     *bytesRead = 0;
     transfer->target = (char *)buffer;
     transfer->targetSpace = bytesToRead;
@@ -416,7 +416,7 @@ BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *by
     transfer->targetSpace = transfer->targetFilled = 0;
     DWORD failure = transfer->failure;
     // A cancelled transfer has no next read: its read fails whatever it holds.
-    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) return WinPosixFail(failure, FALSE);
+    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) return FailWith(failure, FALSE);
     *bytesRead = filled;
     return TRUE;
 }

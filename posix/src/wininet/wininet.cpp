@@ -5,6 +5,7 @@
 #include <wininet.h>
 #include <winposix.h>
 
+#include "errors.h"
 #include "faults.h"
 #include "http_headers.h"
 #include "http_transfer.h"
@@ -169,17 +170,17 @@ private:
 // InternetOpenUrlA with its session in use.
 HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags)
 {
-    if (!url) return WinPosixFail(ERROR_INVALID_PARAMETER, nullptr);
+    if (!url) return FailWith(ERROR_INVALID_PARAMETER, nullptr);
     if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
         bool hasScheme = strstr(url, "://") || strchr(url, ':');
-        return WinPosixFail(hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL, nullptr);
+        return FailWith(hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL, nullptr);
     }
     Request *request = new Request;
     TransferSettings settings = {session->agent.c_str(), session->accessType,   session->proxy.c_str(),
                                  session->proxyBypass.c_str(), connectTimeoutMs, receiveTimeoutMs};
     if (DWORD error = StartTransfer(&request->transfer, url, headers, headersLength, flags, settings)) {
         FreeRequest(request);
-        return WinPosixFail(error, nullptr);
+        return FailWith(error, nullptr);
     }
     // The request belongs to its session from here on, so that closing the
     // session ends it, and this call is its user until it is handed out.
@@ -202,7 +203,7 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
         LeaveLocked(request, &dead);
     }
     FreeHandles(dead);
-    if (failure) return WinPosixFail(failure, nullptr);
+    if (failure) return FailWith(failure, nullptr);
     return request;
 }
 
@@ -213,7 +214,7 @@ BOOL CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
 {
     if (!buffer || *bufferLength < text.size() + 1) {
         *bufferLength = (DWORD)text.size() + 1;
-        return WinPosixFail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
     }
     memcpy(buffer, text.c_str(), text.size() + 1);
     *bufferLength = (DWORD)text.size();
@@ -223,8 +224,8 @@ BOOL CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
 // HttpQueryInfoA with its request in use.
 BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    if (!bufferLength) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
-    if (index && *index > 0) return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+    if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (index && *index > 0) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
     const std::string &headers = request->transfer.headers;
     std::string value;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
@@ -235,18 +236,18 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
         value = std::to_string(TransferStatus(&request->transfer));
         break;
     case HTTP_QUERY_CONTENT_LENGTH:
-        if (!FindHeader(headers, "Content-Length", &value)) return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        if (!FindHeader(headers, "Content-Length", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
         break;
     case HTTP_QUERY_TRANSFER_ENCODING:
-        if (!FindHeader(headers, "Transfer-Encoding", &value)) return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        if (!FindHeader(headers, "Transfer-Encoding", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
         break;
     default:
-        return WinPosixFail(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
     }
     if (infoLevel & HTTP_QUERY_FLAG_NUMBER) {
         if (!buffer || *bufferLength < sizeof(DWORD)) {
             *bufferLength = sizeof(DWORD);
-            return WinPosixFail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+            return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
         }
         DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 10);
         memcpy(buffer, &number, sizeof number);
@@ -262,7 +263,7 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
 
 HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD)
 {
-    if (WinPosixFaulted("InternetOpenA", agent)) return nullptr;
+    if (FaultInjected("InternetOpenA", agent)) return nullptr;
     std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
     ReadTimeoutEnvironment();
     Session *session = new Session;
@@ -279,27 +280,27 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
 HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
                                   DWORD_PTR)
 {
-    if (WinPosixFaulted("InternetOpenUrlA", url)) return nullptr;
+    if (FaultInjected("InternetOpenUrlA", url)) return nullptr;
     CallOn<Session> session(handle);
-    if (!session.get()) return WinPosixFail(ERROR_INVALID_HANDLE, nullptr);
+    if (!session.get()) return FailWith(ERROR_INVALID_HANDLE, nullptr);
     return OpenUrl(session.get(), url, headers, headersLength, flags);
 }
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    if (WinPosixFaulted("HttpQueryInfoA", nullptr)) return FALSE;
+    if (FaultInjected("HttpQueryInfoA", nullptr)) return FALSE;
     CallOn<Request> request(handle);
-    if (!request.get()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
+    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     return QueryInfo(request.get(), infoLevel, buffer, bufferLength, index);
 }
 
 BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength)
 {
-    if (WinPosixFaulted("InternetQueryOptionA", nullptr)) return FALSE;
-    if (!bufferLength) return WinPosixFail(ERROR_INVALID_PARAMETER, FALSE);
-    if (option != INTERNET_OPTION_URL) return WinPosixFail(ERROR_INTERNET_INVALID_OPTION, FALSE);
+    if (FaultInjected("InternetQueryOptionA", nullptr)) return FALSE;
+    if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (option != INTERNET_OPTION_URL) return FailWith(ERROR_INTERNET_INVALID_OPTION, FALSE);
     CallOn<Request> request(handle);
-    if (!request.get()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
+    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     return CopyText(TransferUrl(&request.get()->transfer), buffer, bufferLength);
 }
 
@@ -307,9 +308,9 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
 // ERROR_INTERNET_OPERATION_CANCELLED; the request's memory waits for it.
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
-    if (WinPosixFaulted("InternetReadFile", nullptr)) return FALSE;
+    if (FaultInjected("InternetReadFile", nullptr)) return FALSE;
     CallOn<Request> request(handle);
-    if (!request.get()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
+    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     return ReadTransfer(&request.get()->transfer, buffer, bytesToRead, bytesRead);
 }
 
@@ -318,16 +319,16 @@ BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead,
 BOOL WINAPI InternetCloseHandle(HINTERNET handle)
 {
     DWORD injected = 0;
-    bool fail = WinPosixFaultHit("InternetCloseHandle", nullptr, &injected);
+    bool fail = FaultRuleHit("InternetCloseHandle", nullptr, &injected);
     std::vector<Handle *> dead;
     {
         std::lock_guard<std::mutex> hold(handleLock);
         auto found = handles.find((Handle *)handle);
-        if (found == handles.end()) return WinPosixFail(ERROR_INVALID_HANDLE, FALSE);
+        if (found == handles.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
         CloseLocked(*found, &dead);
     }
     FreeHandles(dead);
-    if (fail) return WinPosixFail(injected, FALSE);
+    if (fail) return FailWith(injected, FALSE);
     return TRUE;
 }
 
