@@ -8,6 +8,12 @@
 // can leave behind, and the next run puts right. Every step can be refused
 // while the main application's process is still going away, so refusals for a
 // busy file are retried until the row's patience runs out.
+//
+// Natively, rename and remove reach the layer's Windows-like wrappers in
+// posix/src/msvcrt.cpp through the linker's --wrap (winposix_runtime, which
+// Harrowfen and its tests link), so Windows' rules hold: rename never
+// replaces, and a file open for writing is in use. MoveFileExA is the
+// layer's own, in posix/src/kernel32.cpp; on Windows all three are the system's.
 #include "replace.h"
 
 #include <windows.h>
