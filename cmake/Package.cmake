@@ -3,7 +3,7 @@
 #   Larkspan-VERSION-win32.zip (win64 for the 64-bit build) with what an
 #     installation and a developer need: the DLL, its header, import
 #     libraries for MinGW (libLarkspan.dll.a) and for MSVC's linker
-#     (Larkspan.lib), the updater, larkspan-get and the README, all without
+#     (Larkspan.lib), the updater, larkspan-get, the README and docs/, all without
 #     debugging information;
 #   Larkspan-VERSION-win32-symbols.zip with the debugging information of each
 #     of those programs (NAME.debug, named by the program's debug link).
@@ -11,6 +11,8 @@ install(TARGETS Larkspan RUNTIME DESTINATION . COMPONENT runtime ARCHIVE DESTINA
 install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION . COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION include COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
+# The pages the README links to for callers and for those who ship the files.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION . COMPONENT runtime)
 foreach(shipped Larkspan Harrowfen larkspan-get)
   install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
 endforeach()

@@ -19,6 +19,7 @@ import loopback
 EXPECTED = {
     "Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe", "README.md",
     "include/Larkspan.h", "lib/libLarkspan.dll.a", "lib/Larkspan.lib",
+    "docs/behaviour.md", "docs/calling.md", "docs/releasing.md",
 }
 SYMBOLS = {"Larkspan.dll.debug", "Harrowfen.exe.debug", "larkspan-get.exe.debug"}
 
