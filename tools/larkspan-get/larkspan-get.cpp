@@ -1,7 +1,7 @@
 // larkspan-get: downloads a URL into a file with the Larkspan library, loaded
-// and called the way a windowed caller does it: the download runs on a worker
-// thread, and the main thread keeps a message loop for its window, which
-// draws the progress that the library's messages and debugger lines carry.
+// at run time and called with a message-only window of this thread's, whose
+// procedure draws the progress that the library's messages and debugger
+// lines carry.
 // Exits with the library's result code, and says why a download failed.
 #include <Larkspan.h>
 
@@ -13,7 +13,6 @@
 
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -29,8 +28,6 @@ namespace {
 
 const int kExitUsage = 2;
 const int kExitNoLibrary = 3;
-// Posted by the worker to the window once the download has returned.
-const UINT kDownloadDone = WM_APP + 1;
 
 // Touched by the main thread only: the window's procedure runs there.
 struct Progress {
@@ -46,10 +43,10 @@ struct Progress {
 
 Progress progress;
 
-// The debugger lines come on the downloading thread. They wait here until
-// the main thread takes them, at the next progress message or at the end:
-// every line comes before one of those, and only the main thread writes to
-// the terminal.
+// The debugger lines come on whichever thread writes them (the library
+// writes on this one). They wait here until the window procedure takes them,
+// at the next progress message or at the end: every line comes before one
+// of those, and the terminal is written in one place.
 std::mutex pendingLock;
 std::vector<std::string> pendingLines;
 
@@ -158,10 +155,6 @@ LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LP
         if (progress.terminal) DrawLine(false);
         return 0;
     }
-    if (message == kDownloadDone) {
-        PostQuitMessage(0);
-        return 0;
-    }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
@@ -227,24 +220,6 @@ const char *Meaning(int result)
     }
 }
 
-// The download on a worker thread, the window's messages handled on this one
-// until the worker says it is done.
-int DownloadOnWorker(LarkspanFunction larkspan, const char *url, const char *path, HWND window)
-{
-    int result = LARKSPAN_FAILED;
-    std::thread worker([&] {
-        result = larkspan((char *)url, (char *)path, window, NULL);
-        PostMessageA(window, kDownloadDone, 0, 0);
-    });
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-    }
-    worker.join();
-    return result;
-}
-
 }  // namespace
 
 int main(int argc, char **argv)
@@ -295,7 +270,11 @@ int main(int argc, char **argv)
                          (unsigned long)GetLastError());
 
     progress.started = GetTickCount64();
-    int result = window ? DownloadOnWorker(larkspan, url, path, window) : larkspan((char *)url, (char *)path, NULL, NULL);
+    // On the window's own thread: each progress message is then a call of the
+    // window procedure, not a trip to another thread and back. A program
+    // with a window to keep responsive downloads on a worker instead
+    // (examples/download_on_worker.cpp); this one has nothing else to do.
+    int result = larkspan((char *)url, (char *)path, window, NULL);
     ULONGLONG elapsed = GetTickCount64() - progress.started;
     TakeDebugLines();
 
