@@ -145,7 +145,7 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     if (lstat(from, &source) != 0) return FailWith(PathError(from, errno), FALSE);
     // A file being written through the layer, on either side, is in use.
     bool replace = flags & MOVEFILE_REPLACE_EXISTING;
-    if (WinPosixInUse(from) || (replace && WinPosixInUse(to))) return FailWith(ERROR_SHARING_VIOLATION, FALSE);
+    if (FileInUse(from) || (replace && FileInUse(to))) return FailWith(ERROR_SHARING_VIOLATION, FALSE);
     int result;
     if (replace) {
         if (lstat(to, &target) == 0 && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)))

@@ -116,7 +116,7 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
     FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
     // Being written, the file is in use to rename and remove, as on Windows.
-    if (file && !pipe && strpbrk(mode, "wa+")) WinPosixMarkInUse(fileno(file));
+    if (file && !pipe && strpbrk(mode, "wa+")) MarkFileInUse(fileno(file));
     if (!file) {
         int saved = errno;
         DWORD code = PathError(path, saved);
@@ -173,7 +173,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
 WINPOSIX_API int __wrap_remove(const char *path)
 {
     if (RuntimeFaultInjected("remove", path)) return -1;
-    if (WinPosixInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
+    if (FileInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     // Windows' remove deletes files only: a folder is refused, never removed.
     int result = unlink(path);
     if (result != 0) {
@@ -190,7 +190,7 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
 {
     if (RuntimeFaultInjected("rename", from)) return -1;
     if (!from || !to) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, -1);
-    if (WinPosixInUse(from)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
+    if (FileInUse(from)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno == EINVAL || errno == ENOSYS) {
         // A file system without RENAME_NOREPLACE: link and unlink keep the rule.

@@ -28,7 +28,7 @@ struct flock WholeFile(short type)
 
 }  // namespace
 
-void WinPosixMarkInUse(int descriptor)
+void MarkFileInUse(int descriptor)
 {
     struct stat info;
     if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
@@ -37,7 +37,7 @@ void WinPosixMarkInUse(int descriptor)
     fcntl(descriptor, F_OFD_SETLK, &lock);
 }
 
-bool WinPosixInUse(const char *path)
+bool FileInUse(const char *path)
 {
     // Looked at before opening: opening a device or a FIFO can wait or act.
     struct stat info;

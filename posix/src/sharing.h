@@ -6,11 +6,11 @@
 
 // Marks the regular file open on `descriptor` as in use for as long as this
 // open file stays open (in this process or any that inherited it).
-void WinPosixMarkInUse(int descriptor);
+void MarkFileInUse(int descriptor);
 
 // Whether a file that some process opened through the layer for writing is
 // still open under `path`. A link, a file that is not regular, and a file this
 // process may not read are never found in use.
-bool WinPosixInUse(const char *path);
+bool FileInUse(const char *path);
 
 #endif
