@@ -334,7 +334,7 @@ bool StayedSecure(HINTERNET request, const char *url)
     DWORD room = size + 1;
     bool secure = false;
     if (InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &room)) {
-        final[room < size + 1 ? room : size] = 0;
+        final[room] = 0;  // filled: the length without the terminator
         secure = StartsWithNoCase(final, "https:");
         if (!secure) SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
     }

@@ -6,7 +6,6 @@ against a loopback server.
 
     check_package.py BUILD_DIR WINE_RUN WIDTH
 """
-import filecmp
 import glob
 import os
 import subprocess
@@ -48,17 +47,9 @@ def main(build, wine_run, width):
         with tempfile.TemporaryDirectory() as scratch:
             unpacked = os.path.join(scratch, "unpacked")
             archive.extractall(unpacked)
-            site = os.path.join(scratch, "site")
-            os.makedirs(site)
-            expected = loopback.payload(site)
-            base, server = loopback.serve(site)
-            try:
-                out = os.path.join(scratch, "out.bin")
-                result = subprocess.run([wine_run, os.path.join(unpacked, "larkspan-get.exe"), f"{base}/payload.bin", out],
-                                        cwd=build, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
-            finally:
-                server.shutdown()
-            if result != 0 or not filecmp.cmp(out, expected, shallow=False):
+            result, right = loopback.download_checked([wine_run, os.path.join(unpacked, "larkspan-get.exe")], scratch,
+                                                      cwd=build)
+            if not right:
                 sys.exit(f"larkspan-get.exe from the zip: result {result}, or the stored file differs")
     print(f"{os.path.basename(package)}: the expected files, and larkspan-get.exe from it downloads right; "
           f"{os.path.basename(symbols)}: the debugging information")

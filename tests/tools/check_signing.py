@@ -82,17 +82,9 @@ def main(build, wine_run):
                 os.remove(removed)
                 if subprocess.run(["osslsigncode", "verify", "-in", unsigned], capture_output=True).returncode == 0:
                     problems.append(f"the build folder's {name} is signed")
-        site = os.path.join(scratch, "site")
-        os.makedirs(site)
-        expected = loopback.payload(site)
-        base, server = loopback.serve(site)
-        try:
-            out = os.path.join(scratch, "out.bin")
-            result = subprocess.run([wine_run, os.path.join(unpacked, "larkspan-get.exe"), f"{base}/payload.bin", out],
-                                    cwd=build, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
-        finally:
-            server.shutdown()
-        if result != 0 or not filecmp.cmp(out, expected, shallow=False):
+        result, right = loopback.download_checked([wine_run, os.path.join(unpacked, "larkspan-get.exe")], scratch,
+                                                  cwd=build)
+        if not right:
             problems.append(f"the signed larkspan-get.exe and Larkspan.dll under Wine: result {result}, "
                             "or the stored file differs")
     if problems:

@@ -1,7 +1,9 @@
 """A file server on loopback for the packaging checks, on a thread."""
+import filecmp
 import functools
 import http.server
 import os
+import subprocess
 import threading
 
 
@@ -23,3 +25,19 @@ def payload(folder, size=300_000):
     with open(path, "wb") as f:
         f.write(bytes(range(256)) * (size // 256) + os.urandom(size % 256))
     return path
+
+
+def download_checked(command, scratch, cwd=None):
+    """Serves a payload from SCRATCH and runs COMMAND + [URL, FILE] against it;
+    returns the exit code and whether FILE holds the payload byte for byte."""
+    site = os.path.join(scratch, "site")
+    os.makedirs(site)
+    expected = payload(site)
+    base, server = serve(site)
+    try:
+        out = os.path.join(scratch, "out.bin")
+        result = subprocess.run(command + [f"{base}/payload.bin", out], cwd=cwd, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL).returncode
+    finally:
+        server.shutdown()
+    return result, result == 0 and filecmp.cmp(out, expected, shallow=False)
