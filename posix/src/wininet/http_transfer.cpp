@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <strings.h>
 
 namespace {
@@ -21,13 +22,40 @@ namespace {
 // curl's receive buffer. Its default of 16 KiB costs a receive, a poll and an
 // acknowledgement for every 16 KiB of body; a larger one lets one receive take
 // what has piled up in the socket meanwhile.
-const long kReceiveBuffer = 512 * 1024;
+const long kReceiveBuffer = 128 * 1024;
 
 // The most the spill holds before curl is paused: what one receive brings
 // beyond the caller's buffer. Pausing is costly (curl keeps a copy of the rest
 // of its buffer and hands it over again when resumed), so the spill is large
 // enough that a resumed receive never pauses again.
 const size_t kMaxSpill = kReceiveBuffer + CURL_MAX_WRITE_SIZE;
+
+// The spill's memory, kept from one transfer to the next. Memory fresh from
+// the system costs a page fault for each page first touched, and a spill
+// that is freed goes back to the system (it is larger than what malloc keeps
+// for reuse): for files of a few MB, those faults were most of what a
+// download cost beyond a plain libcurl loop. One is kept, for one download
+// after another; downloads at once beyond it have their own.
+std::mutex spareSpillLock;
+std::vector<char> spareSpill;
+
+void TakeSpill(std::vector<char> *spill)
+{
+    {
+        std::lock_guard<std::mutex> hold(spareSpillLock);
+        if (spareSpill.capacity() >= kMaxSpill) spill->swap(spareSpill);
+    }
+    // Reserved whole at once: growing step by step would copy and touch
+    // fresh memory several times over.
+    if (spill->capacity() < kMaxSpill) spill->reserve(kMaxSpill);
+}
+
+void GiveBackSpill(std::vector<char> *spill)
+{
+    spill->clear();
+    std::lock_guard<std::mutex> hold(spareSpillLock);
+    if (spareSpill.capacity() < spill->capacity()) spill->swap(spareSpill);
+}
 
 bool StartsWithNoCase(const char *text, const char *prefix)
 {
@@ -135,9 +163,7 @@ size_t OnBody(char *data, size_t size, size_t count, void *context)
             transfer->paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        // Reserved whole at once: growing step by step would copy and touch
-        // fresh memory several times over.
-        if (transfer->spill.capacity() < kMaxSpill) transfer->spill.reserve(kMaxSpill);
+        if (transfer->spill.capacity() < kMaxSpill) TakeSpill(&transfer->spill);
         transfer->spill.insert(transfer->spill.end(), data + direct, data + length);
     }
     return length;
@@ -448,6 +474,7 @@ void EndTransfer(Transfer *transfer)
     if (transfer->easy) curl_easy_cleanup(transfer->easy);
     if (transfer->multi) curl_multi_cleanup(transfer->multi);
     curl_slist_free_all(transfer->requestHeaders);
+    GiveBackSpill(&transfer->spill);
     transfer->easy = nullptr;
     transfer->multi = nullptr;
     transfer->requestHeaders = nullptr;
