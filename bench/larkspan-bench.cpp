@@ -5,6 +5,12 @@
 //                                         the debugger output
 //     larkspan-bench many N URL FOLDER    N downloads at once, URL with "%d"
 //                                         for the thread's number, into FOLDER/N
+//     larkspan-bench row N URL FILE       N downloads in a row, as an update
+//                                         makes them (curl-floor's counterpart)
+//     larkspan-bench worker URL FILE      one download on a worker thread, its
+//                                         progress messages sent to a window
+//                                         of the main thread, as windowed
+//                                         programs call the library
 //
 // Prints wall and CPU seconds, peak memory, bytes stored and the result, and
 // for single --watch also the last KBytes figure of the debugger output.
@@ -34,6 +40,36 @@ void OnDebugString(void *, const char *text)
     }
 }
 
+const UINT kDownloadDone = WM_APP + 1;
+
+LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == LARKSPAN_PROGRESS_MESSAGE) return 0;
+    if (message == kDownloadDone) {
+        PostQuitMessage((int)wParam);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The download on a worker thread while this thread runs the window's
+// message loop: every block is a message from one thread to the other.
+int DownloadOnWorker(char *url, char *path)
+{
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = ProgressProc;
+    windowClass.lpszClassName = "LarkspanBenchProgress";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+    if (!window) return 1;
+    std::thread worker([&] { PostMessageA(window, kDownloadDone, (WPARAM)Larkspan(url, path, window, NULL), 0); });
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
+    worker.join();
+    DestroyWindow(window);
+    return (int)message.wParam;
+}
+
 unsigned long long FileSize(const std::string &path)
 {
     FILE *file = fopen(path.c_str(), "rb");
@@ -56,6 +92,23 @@ int main(int argc, char **argv)
         cpu = CpuClock() - cpu;
         PrintMeasure("single", wall, cpu, FileSize(argv[3]), result);
         printf("last_kbytes=%llu progress_lines=%llu\n", lastFigure, progressLines);
+        return result;
+    }
+    if (argc == 5 && strcmp(argv[1], "row") == 0) {
+        int count = atoi(argv[2]), result = 0;
+        unsigned long long bytes = 0;
+        double wall = WallClock(), cpu = CpuClock();
+        for (int i = 0; i < count && result == 0; i++) {
+            result = Larkspan(argv[3], argv[4], NULL, NULL);
+            bytes += FileSize(argv[4]);
+        }
+        PrintMeasure("row", WallClock() - wall, CpuClock() - cpu, bytes, result);
+        return result;
+    }
+    if (argc == 4 && strcmp(argv[1], "worker") == 0) {
+        double wall = WallClock(), cpu = CpuClock();
+        int result = DownloadOnWorker(argv[2], argv[3]);
+        PrintMeasure("worker", WallClock() - wall, CpuClock() - cpu, FileSize(argv[3]), result);
         return result;
     }
     if (argc == 5 && strcmp(argv[1], "many") == 0) {
@@ -84,6 +137,7 @@ int main(int argc, char **argv)
         PrintMeasure("many", wall, cpu, bytes, worst);
         return worst;
     }
-    fprintf(stderr, "usage: larkspan-bench single URL FILE [--watch] | many N URL-WITH-%%d FOLDER\n");
+    fprintf(stderr, "usage: larkspan-bench single URL FILE [--watch] | many N URL-WITH-%%d FOLDER | row N URL FILE | "
+                    "worker URL FILE\n");
     return 2;
 }
