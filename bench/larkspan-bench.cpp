@@ -11,6 +11,10 @@
 //                                         progress messages sent to a window
 //                                         of the main thread, as windowed
 //                                         programs call the library
+//     larkspan-bench paced N MICROSECONDS N messages sent from a worker thread
+//                                         to a window of the main thread, one
+//                                         every MICROSECONDS: what a message
+//                                         between threads costs
 //
 // Prints wall and CPU seconds, peak memory, bytes stored and the result, and
 // for single --watch also the last KBytes figure of the debugger output.
@@ -22,6 +26,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -54,20 +59,45 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 // The download on a worker thread while this thread runs the window's
 // message loop: every block is a message from one thread to the other.
-int DownloadOnWorker(char *url, char *path)
+HWND MakeProgressWindow()
 {
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = ProgressProc;
     windowClass.lpszClassName = "LarkspanBenchProgress";
     RegisterClassA(&windowClass);
-    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
-    if (!window) return 1;
-    std::thread worker([&] { PostMessageA(window, kDownloadDone, (WPARAM)Larkspan(url, path, window, NULL), 0); });
+    return CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
+}
+
+int RunUntilDone(HWND window, std::thread *worker)
+{
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) DispatchMessageA(&message);
-    worker.join();
+    worker->join();
     DestroyWindow(window);
     return (int)message.wParam;
+}
+
+int DownloadOnWorker(char *url, char *path)
+{
+    HWND window = MakeProgressWindow();
+    if (!window) return 1;
+    std::thread worker([&] { PostMessageA(window, kDownloadDone, (WPARAM)Larkspan(url, path, window, NULL), 0); });
+    return RunUntilDone(window, &worker);
+}
+
+// Progress messages without a download, one every `pause`.
+int SendPaced(int count, std::chrono::microseconds pause)
+{
+    HWND window = MakeProgressWindow();
+    if (!window) return 1;
+    std::thread worker([&] {
+        for (int i = 0; i < count; i++) {
+            SendMessageA(window, LARKSPAN_PROGRESS_MESSAGE, 0, 0);
+            if (pause.count()) std::this_thread::sleep_for(pause);
+        }
+        PostMessageA(window, kDownloadDone, 0, 0);
+    });
+    return RunUntilDone(window, &worker);
 }
 
 unsigned long long FileSize(const std::string &path)
@@ -111,6 +141,12 @@ int main(int argc, char **argv)
         PrintMeasure("worker", WallClock() - wall, CpuClock() - cpu, FileSize(argv[3]), result);
         return result;
     }
+    if (argc == 4 && strcmp(argv[1], "paced") == 0) {
+        double wall = WallClock(), cpu = CpuClock();
+        int result = SendPaced(atoi(argv[2]), std::chrono::microseconds(atoi(argv[3])));
+        PrintMeasure("paced", WallClock() - wall, CpuClock() - cpu, 0, result);
+        return result;
+    }
     if (argc == 5 && strcmp(argv[1], "many") == 0) {
         int count = atoi(argv[2]);
         std::vector<int> results(count);
@@ -138,6 +174,6 @@ int main(int argc, char **argv)
         return worst;
     }
     fprintf(stderr, "usage: larkspan-bench single URL FILE [--watch] | many N URL-WITH-%%d FOLDER | row N URL FILE | "
-                    "worker URL FILE\n");
+                    "worker URL FILE | paced N MICROSECONDS\n");
     return 2;
 }

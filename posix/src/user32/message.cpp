@@ -49,6 +49,7 @@ ThreadQueue *CurrentQueueLocked()
         queue->signal = -1;
         queue->signalled = false;
         queue->messagesCame = 0;
+        queue->watchPaid = true;
         queues[queue->threadId] = queue;
         currentQueue = queue;
         threadEnd.armed = true;
@@ -82,22 +83,35 @@ void WakeLocked(ThreadQueue *queue)
 // draws progress takes, without the lock (`ready` reads atomics only), and
 // sleeps only then. What `ready` reads is changed with the lock held, so a
 // change made after the last look under the lock wakes the sleeper.
+//
+// Watching pays only while what is awaited comes within the watch: a download
+// on a worker thread ran 1.6 times as fast with it, for 4 % more CPU, while a
+// thread that waits for messages which come seldom would spend the whole
+// watch for nothing at every message. So a thread watches only when its last
+// wait, watched or slept, ended within the watch's time.
 const auto kWatchBeforeSleeping = std::chrono::microseconds(100);
 
 template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
 {
     if (ready()) return;
+    bool watch = queue->watchPaid;
     hold.unlock();
     auto until = std::chrono::steady_clock::now() + kWatchBeforeSleeping;
-    bool came;
-    do {
-        // Yielding, not spinning: on a busy machine the core goes to whoever
-        // else can run, the thread this one waits for among them.
-        std::this_thread::yield();
-        came = ready();
-    } while (!came && std::chrono::steady_clock::now() < until);
+    bool came = false;
+    if (watch) {
+        do {
+            // Yielding, not spinning: on a busy machine the core goes to whoever
+            // else can run, the thread this one waits for among them.
+            std::this_thread::yield();
+            came = ready();
+        } while (!came && std::chrono::steady_clock::now() < until);
+    }
     hold.lock();
-    if (!came && !ready()) queue->wakes.wait(hold);
+    if (!came && !ready()) {
+        queue->wakes.wait(hold);
+        came = std::chrono::steady_clock::now() < until;
+    }
+    queue->watchPaid = came;
 }
 
 // Lets the sender go on with `result`; one that has left SendMessage is not woken.

@@ -46,6 +46,7 @@ struct ThreadQueue {
     std::atomic<unsigned long> messagesCame;  // wakes for a message that came (looked at unlocked)
     int signal;                      // eventfd, readable while messages wait; -1 until asked for
     bool signalled;
+    bool watchPaid;                  // the last wait ended within the watch before sleeping
 };
 
 struct WND {
