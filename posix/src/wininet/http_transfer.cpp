@@ -21,11 +21,15 @@ namespace {
 
 // curl's receive buffer. Its default of 16 KiB costs a receive, a poll and an
 // acknowledgement for every 16 KiB of body; a larger one lets one receive take
-// what has piled up in the socket meanwhile. Not larger still: the spill
-// grows with it, and the memory a download touches is, for the small files
-// an update is made of, what costs most after starting the process (512 KiB
-// was faster for bodies of 64 MiB and more, and slower for 1 MiB ones).
-const long kReceiveBuffer = 128 * 1024;
+// what has piled up in the socket meanwhile. Not larger still: the spill grows
+// with it, and the memory a download touches is, for the small files an
+// update is made of, what costs most after starting the process (512 KiB was
+// faster for bodies of 64 MiB and more, and slower for 1 MiB ones). And just
+// under malloc's threshold for giving a block a mapping of its own (128 KiB;
+// curl asks for one byte more): a mapped block goes back to the system when
+// freed, and the next transfer's is faulted in page by page anew, where one
+// from the heap is used again.
+const long kReceiveBuffer = 127 * 1024;
 
 // The most the spill holds before curl is paused. curl reads on while the
 // socket has data, so unpaused it would bring all the socket holds; paused,
