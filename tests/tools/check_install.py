@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Installs the native build into a scratch prefix and builds two programs of
 somebody else's against it, once with find_package(Larkspan) and once with
-pkg-config, then has each download from a loopback server.
+pkg-config, then has each download from a loopback server. What is installed
+must carry its C++ runtime inside and export only C names, so that a caller
+loads no libstdc++ for it and its own C++ runtime meets nothing of ours.
 
     check_install.py BUILD_DIR SOURCE_DIR
 """
@@ -14,10 +16,23 @@ import tempfile
 import loopback
 
 
+def check_private_runtime(prefix):
+    for path in (os.path.join(prefix, "lib", "libLarkspan.so"), os.path.join(prefix, "lib", "libwinposix.so"),
+                 os.path.join(prefix, "bin", "larkspan-get"), os.path.join(prefix, "bin", "Harrowfen")):
+        dynamic = subprocess.run(["readelf", "-dW", path], check=True, capture_output=True, text=True).stdout
+        if "libstdc++" in dynamic:
+            sys.exit(f"{path} loads libstdc++")
+        symbols = subprocess.run(["nm", "-D", "--defined-only", path], check=True, capture_output=True, text=True).stdout
+        cxx = [line.split()[-1] for line in symbols.splitlines() if line.split()[-1].startswith("_Z")]
+        if cxx:
+            sys.exit(f"{path} exports C++ names: {' '.join(cxx[:5])}")
+
+
 def main(build, source):
     with tempfile.TemporaryDirectory() as scratch:
         prefix = os.path.join(scratch, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+        check_private_runtime(prefix)
 
         consumer = os.path.join(scratch, "consumer")
         subprocess.run(["cmake", "-S", os.path.join(source, "tests", "consumer"), "-B", consumer,
