@@ -47,8 +47,10 @@ const size_t kMaxSpill = kReceiveBuffer / 2;
 // faulted in anew by the next: for files of a few MB, those faults were most
 // of what a download cost beyond a plain libcurl loop. One is kept, for one
 // download after another; downloads at once beyond it have their own.
+// Never destroyed: a transfer on another thread may still end while the
+// process exits.
 std::mutex spareSpillLock;
-std::vector<char> spareSpill;
+std::vector<char> &spareSpill = *new std::vector<char>;
 
 void TakeSpill(std::vector<char> *spill)
 {
