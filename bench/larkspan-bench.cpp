@@ -57,8 +57,7 @@ LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// The download on a worker thread while this thread runs the window's
-// message loop: every block is a message from one thread to the other.
+// A message-only window of this thread's, for the progress messages.
 HWND MakeProgressWindow()
 {
     WNDCLASSA windowClass = {};
@@ -68,6 +67,7 @@ HWND MakeProgressWindow()
     return CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, NULL, NULL);
 }
 
+// This thread's message loop until the worker says it is done; its result.
 int RunUntilDone(HWND window, std::thread *worker)
 {
     MSG message;
@@ -77,6 +77,8 @@ int RunUntilDone(HWND window, std::thread *worker)
     return (int)message.wParam;
 }
 
+// The download on a worker thread while this thread runs the window's
+// message loop: every block is a message from one thread to the other.
 int DownloadOnWorker(char *url, char *path)
 {
     HWND window = MakeProgressWindow();
