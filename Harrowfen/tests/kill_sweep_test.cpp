@@ -2,15 +2,20 @@
 // way a power cut or a task manager stops it: after every kill, before any
 // further run, every installed name holds a whole file, old or new, byte for
 // byte, and no new file is lost. Half the kills fall in the stretch where the
-// files move, found by watching a run that is left alone.
+// files move: timed from the moment the first waiting file goes, over as long
+// as the moves took in a run left alone.
 #include "files.h"
 #include "process.h"
 #include "replace.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +38,33 @@ const unsigned kBudgetMs = 20000;
 const int kMaxKills = 600;
 const unsigned kBudgetMs = 25000;
 #endif
+
+// A hang inside the platform's process calls would show only as the test
+// run's timeout, with nothing said: past kStuckSeconds the step is told, and
+// the test ends.
+struct Watchdog {
+    static constexpr int kStuckSeconds = 150;
+    std::atomic<const char *> step{"setting up"};
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    std::thread thread{[this] {
+        std::unique_lock<std::mutex> held(lock);
+        if (done.wait_for(held, std::chrono::seconds(kStuckSeconds), [this] { return finished; })) return;
+        fprintf(stderr, "stuck for %d s: %s\n", kStuckSeconds, step.load());
+        fflush(stderr);
+        std::_Exit(3);
+    }};
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> held(lock);
+            finished = true;
+        }
+        done.notify_one();
+        thread.join();
+    }
+};
 
 class KillSweep : public ::testing::Test {
 protected:
@@ -96,10 +128,20 @@ protected:
     }
 
 #ifdef _WIN32
+    static ULONGLONG CreatedAt(HANDLE process)
+    {
+        FILETIME created, exited, kernel, user;
+        if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+        return (ULONGLONG)created.dwHighDateTime << 32 | created.dwLowDateTime;
+    }
+
     // Under Wine a program whose starter is killed while starting it (the
     // main application, its console host) waits for ever, holding the output
     // of the test run: whatever the killed updater started is ended too.
-    static void EndProgramsStartedBy(DWORD updater)
+    // A process names its parent by id only, and ids are reused: Wine's own
+    // services and desktop name a parent long gone, whose id a later updater
+    // may be given. Only a process created after the updater is its child.
+    static void EndProgramsStartedBy(DWORD updater, ULONGLONG updaterCreated)
     {
         HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
         if (snapshot == INVALID_HANDLE_VALUE) return;
@@ -109,16 +151,25 @@ protected:
         for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
             all.push_back(entry);
         CloseHandle(snapshot);
-        std::vector<DWORD> started{updater};
-        for (size_t i = 0; i < started.size(); i++)
-            for (const PROCESSENTRY32 &each : all)
-                if (each.th32ParentProcessID == started[i] && each.th32ProcessID != updater)
-                    started.push_back(each.th32ProcessID);
-        for (size_t i = 1; i < started.size(); i++) {
-            if (HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, started[i])) {
-                TerminateProcess(child, 9);
-                CloseHandle(child);
+        std::vector<HANDLE> started;
+        std::vector<DWORD> ids{updater};
+        for (size_t i = 0; i < ids.size(); i++) {
+            for (const PROCESSENTRY32 &each : all) {
+                if (each.th32ParentProcessID != ids[i] || each.th32ProcessID == updater) continue;
+                HANDLE child = OpenProcess(PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                           each.th32ProcessID);
+                if (!child) continue;
+                if (updaterCreated && CreatedAt(child) >= updaterCreated) {
+                    started.push_back(child);
+                    ids.push_back(each.th32ProcessID);
+                } else {
+                    CloseHandle(child);
+                }
             }
+        }
+        for (HANDLE child : started) {
+            TerminateProcess(child, 9);
+            CloseHandle(child);
         }
     }
 #endif
@@ -127,8 +178,9 @@ protected:
     {
 #ifdef _WIN32
         DWORD id = GetProcessId((HANDLE)updater.handle);
+        ULONGLONG created = CreatedAt((HANDLE)updater.handle);
         KillProgram(updater);
-        EndProgramsStartedBy(id);
+        EndProgramsStartedBy(id, created);
 #else
         KillProgram(updater);
 #endif
@@ -139,7 +191,10 @@ protected:
 
 TEST_F(KillSweep, EveryInstalledNameHoldsAWholeFileAfterEveryKill)
 {
+    Watchdog watchdog;
+
     // A run left alone: when the first waiting file goes, when the last, when it ends.
+    watchdog.step = "a run left alone";
     Restage();
     Process updater;
     Clock::time_point start = Clock::now(), firstMove = start, lastMove = start;
@@ -157,9 +212,8 @@ TEST_F(KillSweep, EveryInstalledNameHoldsAWholeFileAfterEveryKill)
     Micros whole = std::chrono::duration_cast<Micros>(Clock::now() - start);
     Micros movesFrom = std::chrono::duration_cast<Micros>(firstMove - start);
     Micros moves = std::chrono::duration_cast<Micros>(lastMove - firstMove);
-    // The moves seen from outside are late by up to one look; the stretch is widened by half on each side.
-    Micros stretchFrom = movesFrom - moves / 2 - Micros(2000), stretch = moves * 2 + Micros(4000);
-    if (stretchFrom < Micros(0)) stretchFrom = Micros(0);
+    // The moves seen from outside are late by up to one look: the stretch is widened.
+    Micros stretch = moves + moves / 2 + Micros(1000);
     Micros span = whole + whole / 5;
     ExpectWholeFiles("after a whole run");
 
@@ -168,17 +222,27 @@ TEST_F(KillSweep, EveryInstalledNameHoldsAWholeFileAfterEveryKill)
     double spread = 0;
     while (kills < kMaxKills && Clock::now() - sweepStart < std::chrono::milliseconds(kBudgetMs)) {
         // Even steps over the run, and over the stretch where the files move.
+        // A start's length varies more than the moves last, so the stretch is
+        // timed from the moment the first waiting file is seen gone.
         spread += 0.6180339887;
         spread -= (int)spread;
-        Micros delay = kills % 2 ? stretchFrom + Micros((long long)(stretch.count() * spread))
-                                 : Micros((long long)(span.count() * spread));
+        bool watched = kills % 2;
+        Micros delay((long long)((watched ? stretch : span).count() * spread));
+        watchdog.step = "restaging";
         Restage();
         Process victim;
+        watchdog.step = "starting the updater";
         ASSERT_TRUE(Start(&victim));
+        watchdog.step = "waiting to kill";
+        Clock::time_point deadline = Clock::now() + span;
+        while (watched && FileExists(At(kReplacementTable[0].waiting)) && Clock::now() < deadline) continue;
         std::this_thread::sleep_for(delay);
+        watchdog.step = "killing the updater";
         Kill(victim);
         kills++;
-        ExpectWholeFiles("killed after " + std::to_string(delay.count()) + " us");
+        watchdog.step = "checking the files";
+        ExpectWholeFiles("killed " + std::to_string(delay.count()) + " us after " +
+                         (watched ? "the first move" : "the start"));
         if (HasFatalFailure()) return;
         int replaced = 0;
         for (int row = 0; row < 5; row++) replaced += ReadWholeFile(At(kReplacementTable[row].installed)) == newContent[row];
