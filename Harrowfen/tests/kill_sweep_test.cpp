@@ -40,10 +40,10 @@ const unsigned kBudgetMs = 25000;
 #endif
 
 // A hang inside the platform's process calls would show only as the test
-// run's timeout, with nothing said: past kStuckSeconds the step is told, and
-// the test ends.
+// run's timeout, with nothing said: past kStuckSeconds (below every suite's
+// time-out, four times what the sweep takes) the step is told, and the test ends.
 struct Watchdog {
-    static constexpr int kStuckSeconds = 150;
+    static constexpr int kStuckSeconds = 100;
     std::atomic<const char *> step{"setting up"};
     std::mutex lock;
     std::condition_variable done;
