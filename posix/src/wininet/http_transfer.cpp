@@ -1,9 +1,9 @@
 // A request's transfer over curl. The opening returns once the final
 // response's headers are in. A read fills the caller's buffer straight from
 // curl's write callback and returns when it is full or the body has ended.
-// What curl brings beyond the caller's buffer waits in a spill buffer of at
-// most half curl's receive buffer; beyond that curl is paused until the
-// spill is empty, so memory stays bounded whatever the body's size.
+// What curl brings beyond the caller's buffer waits in a spill buffer; once
+// that holds half curl's receive buffer, curl is paused until the spill is
+// empty, so memory stays bounded whatever the body's size.
 #include "http_transfer.h"
 
 #include "errors.h"
@@ -40,6 +40,11 @@ const long kReceiveBuffer = 127 * 1024;
 // ones 3 % slower).
 const size_t kMaxSpill = kReceiveBuffer / 2;
 
+// What the spill may have to hold: a receive of which the caller's buffer
+// took only part is taken whole (curl can't be paused after some of it), so
+// up to a receive less a byte.
+const size_t kSpillCapacity = kReceiveBuffer;
+
 // The spill's memory, kept from one transfer to the next. Memory fresh from
 // the system costs a page fault for each page first touched (about 11 us on
 // the machine the benchmarks ran on), and what a transfer frees at its end
@@ -56,11 +61,11 @@ void TakeSpill(std::vector<char> *spill)
 {
     {
         std::lock_guard<std::mutex> hold(spareSpillLock);
-        if (spareSpill.capacity() >= kMaxSpill) spill->swap(spareSpill);
+        if (spareSpill.capacity() >= kSpillCapacity) spill->swap(spareSpill);
     }
     // Reserved whole at once: growing step by step would copy and touch
     // fresh memory several times over.
-    if (spill->capacity() < kMaxSpill) spill->reserve(kMaxSpill);
+    if (spill->capacity() < kSpillCapacity) spill->reserve(kSpillCapacity);
 }
 
 void GiveBackSpill(std::vector<char> *spill)
@@ -176,7 +181,7 @@ size_t OnBody(char *data, size_t size, size_t count, void *context)
             transfer->paused = true;
             return CURL_WRITEFUNC_PAUSE;
         }
-        if (transfer->spill.capacity() < kMaxSpill) TakeSpill(&transfer->spill);
+        if (transfer->spill.capacity() < kSpillCapacity) TakeSpill(&transfer->spill);
         transfer->spill.insert(transfer->spill.end(), data + direct, data + length);
     }
     return length;
