@@ -3,6 +3,9 @@
 #include <Larkspan.h>
 #include <wininet.h>
 
+#include "open_url.h"
+#include "report.h"
+
 #include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
@@ -17,16 +20,6 @@ const DWORD kBlockSize = 32000;
 // one write (writes of whole buffers go straight from the block), where its
 // default buffer of a few KiB costs two for every block.
 const size_t kStreamBufferSize = kBlockSize;
-const size_t kMessageSize = 512;
-
-// "<label>: <last error in hex>", the form of every failure line.
-void ReportFailure(const char *label)
-{
-    char message[kMessageSize];
-    DWORD code = GetLastError();
-    wsprintfA(message, "%s: %x", label, code);
-    OutputDebugStringA(message);
-}
 
 void ReportProgress(unsigned long long received)
 {
@@ -48,16 +41,23 @@ bool LooksLikeHtml(const char *block, DWORD length)
     return false;
 }
 
-// A real HTTP response has a status line and at least one header field.
-// WinINet takes anything else for HTTP/0.9 and makes up "HTTP/1.0 200 OK"
-// with no field for it: that is garbage, not a body to store.
+// A real HTTP response has a status line. WinINet takes anything else for
+// HTTP/0.9 and makes up "HTTP/1.0 200 OK" with no field for it, which is
+// garbage, not a body to store; nothing it offers tells that from a real
+// head without fields, so on Windows a head must have a field. The native
+// build's WinINet refuses such a reply itself and never makes up a head:
+// there a head without fields, which HTTP allows, is taken.
 bool LooksLikeHttp(const char *headers, DWORD size)
 {
     if (size < 5 || memcmp(headers, "HTTP/", 5) != 0) return false;
     const char *lineEnd = (const char *)memchr(headers, '\n', size);
     if (!lineEnd) return false;
+#ifdef _WIN32
     DWORD rest = size - (DWORD)(lineEnd + 1 - headers);
     return rest > 2 && lineEnd[1] != '\r' && lineEnd[1] != '\n';
+#else
+    return true;
+#endif
 }
 
 // The headers are read in full, as a check that the response is HTTP; the
@@ -74,8 +74,7 @@ bool ReadRawHeaders(HINTERNET request)
     }
     char *headers = (char *)malloc(size ? size : 1);
     if (!headers) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        ReportFailure("malloc Error");
+        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
         return false;
     }
     BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
@@ -103,6 +102,13 @@ bool CheckStatus(HINTERNET request)
         OutputDebugStringA(message);
         return false;
     }
+    return true;
+}
+
+bool StartsWithNoCase(const char *text, const char *prefix)
+{
+    for (; *prefix; text++, prefix++)
+        if (tolower((unsigned char)*text) != *prefix) return false;
     return true;
 }
 
@@ -162,23 +168,55 @@ char *QueryHeader(HINTERNET request, DWORD level, DWORD index)
     return value;
 }
 
+// Whether the body comes in a transfer coding, which then frames it. We ask
+// for none (no TE header goes out), so HTTP allows a server only "chunked",
+// and WinINets differ on anything else: one decodes gzip, another stores
+// the raw framing, and with a coding that frames nothing a body cut short
+// would pass for whole, its Content-Length set aside. So any other coding,
+// or chunked along with another, fails the download.
+enum Framing { kNotChunked, kChunked, kFramingRefused };
+
+Framing BodyFraming(HINTERNET request)
+{
+    int codings = 0;
+    bool chunked = false;
+    for (DWORD index = 0;; index++) {
+        char *value = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, index);
+        if (!value) {
+            if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) break;
+            ReportFailure(GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            return kFramingRefused;
+        }
+        for (const char *item = value; *item;) {
+            item += strspn(item, " \t,");
+            size_t length = strcspn(item, ",");
+            while (length && (item[length - 1] == ' ' || item[length - 1] == '\t')) length--;
+            if (length == 0) continue;  // an empty item names no coding
+            codings++;
+            chunked = length == 7 && StartsWithNoCase(item, "chunked");
+            item += length;
+        }
+        free(value);
+    }
+    if (codings == 0) return kNotChunked;
+    if (codings == 1 && chunked) return kChunked;
+    ReportFailureWith(ERROR_HTTP_INVALID_SERVER_RESPONSE, "Transfer-Encoding Error");
+    return kFramingRefused;
+}
+
 enum Announced { kNoLength, kLength, kLengthFailed };
 
 // The length the server announced, when it announced one, from every
-// Content-Length field there is. A body sent with a transfer coding
-// (chunked) ends where its coding says, whatever a length beside it claims.
-// A length that can't be read, or can't be believed, fails the download:
-// without it a body cut short could not be told from a whole one.
+// Content-Length field there is. A chunked body ends where its framing
+// says, whatever a length beside it claims. A length that can't be read,
+// or can't be believed, fails the download: without it a body cut short
+// could not be told from a whole one.
 Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
 {
-    char coding[64];
-    DWORD codingSize = sizeof coding;
-    if (HttpQueryInfoA(request, HTTP_QUERY_TRANSFER_ENCODING, coding, &codingSize, NULL) ||
-        GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        return kNoLength;
-    if (GetLastError() != ERROR_HTTP_HEADER_NOT_FOUND) {
-        ReportFailure("HttpQueryInfo Error");
-        return kLengthFailed;
+    switch (BodyFraming(request)) {
+    case kChunked: return kNoLength;
+    case kFramingRefused: return kLengthFailed;
+    case kNotChunked: break;
     }
     bool seen = false;
     for (DWORD index = 0;; index++) {
@@ -191,8 +229,7 @@ Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
         bool believed = ParseLength(value, &seen, length);
         free(value);
         if (!believed) {
-            SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-            ReportFailure("Content-Length Error");
+            ReportFailureWith(ERROR_HTTP_INVALID_SERVER_RESPONSE, "Content-Length Error");
             return kLengthFailed;
         }
     }
@@ -216,8 +253,7 @@ int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long
     for (;;) {
         char *block = (char *)malloc(kBlockSize);
         if (!block) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            ReportFailure("malloc Error");
+            ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
             return LARKSPAN_FAILED;
         }
         ReportProgress(*received);
@@ -280,8 +316,7 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
 
     char *streamBuffer = (char *)malloc(kStreamBufferSize);
     if (!streamBuffer) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        ReportFailure("malloc Error");
+        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
         return LARKSPAN_FAILED;
     }
     // Binary, so that the body is stored byte for byte on every platform.
@@ -306,51 +341,13 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
     return result;
 }
 
-bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    for (; *prefix; text++, prefix++)
-        if (tolower((unsigned char)*text) != *prefix) return false;
-    return true;
-}
-
-// A secure download never ends over plain HTTP, whatever the platform's
-// WinINet allows: a redirect from https to http would hand the file to
-// anyone on the way. Windows' WinINet refuses such a redirect itself; not
-// every WinINet does, so the address the response came from is checked.
-bool StayedSecure(HINTERNET request, const char *url)
-{
-    if (!StartsWithNoCase(url, "https:")) return true;
-    DWORD size = 0;
-    if (!InternetQueryOptionA(request, INTERNET_OPTION_URL, NULL, &size) && GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        ReportFailure("InternetOpenUrl Error");
-        return false;
-    }
-    char *final = (char *)malloc(size + 1);
-    if (!final) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        ReportFailure("malloc Error");
-        return false;
-    }
-    DWORD room = size + 1;
-    bool secure = false;
-    if (InternetQueryOptionA(request, INTERNET_OPTION_URL, final, &room)) {
-        final[room] = 0;  // filled: the length without the terminator
-        secure = StartsWithNoCase(final, "https:");
-        if (!secure) SetLastError(ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-    }
-    if (!secure) ReportFailure("InternetOpenUrl Error");
-    free(final);
-    return secure;
-}
-
 }  // namespace
 
 extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
 {
     (void)spareWindow;
     if (!url || !localPath) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        ReportFailure("Parameter Error");
+        ReportFailureWith(ERROR_INVALID_PARAMETER, "Parameter Error");
         return LARKSPAN_FAILED;
     }
 
@@ -360,13 +357,10 @@ extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HW
         return LARKSPAN_FAILED;
     }
 
-    int result;
-    HINTERNET request = InternetOpenUrlA(session, url, NULL, 0, INTERNET_FLAG_RELOAD, 0);
-    if (!request) {
-        ReportFailure("InternetOpenUrl Error");
-        result = LARKSPAN_FAILED;
-    } else {
-        result = StayedSecure(request, url) ? Store(request, localPath, notifyWindow) : LARKSPAN_FAILED;
+    int result = LARKSPAN_FAILED;
+    HINTERNET request = OpenUrl(session, url);
+    if (request) {
+        result = Store(request, localPath, notifyWindow);
         if (!InternetCloseHandle(request)) ReportFailure("CloseHandle Error");
     }
     if (!InternetCloseHandle(session)) ReportFailure("CloseHandle Error");

@@ -56,7 +56,11 @@ TEST_F(HostileServer, GarbageInsteadOfAResponseIsRefused)
         "HTTP/1.1 2000 OK\r\nContent-Length: 5\r\n\r\nhello",
         // Two lengths: where does the body end?
         "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 10\r\n\r\nhello, you",
-#ifndef _WIN32
+#ifdef _WIN32
+        // A head without fields, which is how WinINet dresses a reply that is
+        // not HTTP: the two can't be told apart there.
+        "HTTP/1.0 200 OK\r\n\r\nhello world",
+#else
         // One header line longer than any real one (Wine's WinINet takes it).
         "HTTP/1.1 200 OK\r\nX-Long: " + std::string(150000, 'l') + "\r\nContent-Length: 5\r\n\r\nhello",
         // Two lengths, in a header block ended by a line that only starts with CR.
@@ -98,6 +102,13 @@ TEST_F(HostileServer, EveryFormOfTheLengthIsReadOrRefused)
         {"Content-Length: 100000, 99999", 50000, false},
         {"Content-Length: 100000 bytes", 50000, false},
         {"Content-Length: 99999999999999999999999", 50000, false},
+        // Only chunked frames a body, and only chunked may be sent to us: any
+        // other coding is refused, whole or not, whatever length stands beside it.
+        {"Transfer-Encoding: identity\r\nContent-Length: 100000", 100000, false},
+        {"Transfer-Encoding: identity\r\nContent-Length: 100000", 50000, false},
+        {"Transfer-Encoding: gzip, chunked\r\nContent-Length: 100000", 50000, false},
+        {"Transfer-Encoding: chunked, identity\r\nContent-Length: 100000", 50000, false},
+        {"Transfer-Encoding: foo\r\nContent-Length: 100000", 50000, false},
     };
     std::string body = PatternBody(100000, 15);
     int index = 0;
