@@ -17,16 +17,21 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <winposix.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <deque>
 
 extern char **environ;
 #endif
@@ -338,8 +343,115 @@ struct PrivateXServer {
     }
 };
 
-// Names the server's process in the child; "0" when it was stopped before the child started.
+// What the test does in a child process: a lookup on a stopped server (the
+// value names the server's process; "0" when it was stopped before the child
+// started), a lookup over a slow link (the value is the server's own
+// display), or finding the class named.
 const char kStoppedDisplayChild[] = "LARKSPAN_TEST_STOPPED_DISPLAY";
+const char kSlowDisplayChild[] = "LARKSPAN_TEST_SLOW_DISPLAY";
+const char kFindClassChild[] = "LARKSPAN_TEST_FIND_CLASS";
+
+// Each reply held back this long, as by a display across a network; and
+// enough windows that a walk over them all (two replies a window) takes
+// longer than the layer's 2 s for one reply.
+constexpr std::chrono::milliseconds kLinkDelay(10);
+constexpr int kSlowLinkWindows = 125;
+
+bool SendAll(int socket, const std::string &bytes)
+{
+    for (size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = send(socket, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += (size_t)n;
+    }
+    return true;
+}
+
+// A link to a private server that holds back every reply kLinkDelay: slow,
+// but answering. On loopback TCP, as X names a TCP display by its port
+// (6000 + the number); it carries one connection.
+struct SlowLink {
+    std::string display;
+    int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    std::atomic<bool> ending{false};
+    std::thread carrier;
+
+    explicit SlowLink(const std::string &serverDisplay)
+    {
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (listener < 0 || bind(listener, (sockaddr *)&address, length) != 0 || listen(listener, 1) != 0 ||
+            getsockname(listener, (sockaddr *)&address, &length) != 0 || ntohs(address.sin_port) <= 6000)
+            return;
+        display = "127.0.0.1:" + std::to_string(ntohs(address.sin_port) - 6000);
+        carrier = std::thread(&SlowLink::Carry, this, "/tmp/.X11-unix/X" + serverDisplay.substr(1));
+    }
+
+    ~SlowLink()
+    {
+        ending = true;
+        if (carrier.joinable()) carrier.join();
+        if (listener >= 0) close(listener);
+    }
+
+    void Carry(const std::string &serverPath)
+    {
+        int client = -1, server = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        pollfd incoming = {listener, POLLIN, 0};
+        while (!ending && client < 0)
+            if (poll(&incoming, 1, 50) == 1) client = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        sockaddr_un address = {};
+        address.sun_family = AF_UNIX;
+        snprintf(address.sun_path, sizeof address.sun_path, "%s", serverPath.c_str());
+        bool open = client >= 0 && server >= 0 && connect(server, (sockaddr *)&address, sizeof address) == 0;
+        int on = 1;
+        if (open) setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        std::deque<std::pair<std::chrono::steady_clock::time_point, std::string>> held;  // replies, due when
+        char buffer[65536];
+        while (open && !ending) {
+            while (open && !held.empty() && held.front().first <= std::chrono::steady_clock::now()) {
+                open = SendAll(client, held.front().second);
+                held.pop_front();
+            }
+            auto due = held.empty() ? std::chrono::milliseconds(50)
+                                    : std::chrono::ceil<std::chrono::milliseconds>(held.front().first -
+                                                                                   std::chrono::steady_clock::now());
+            pollfd ends[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+            if (!open || poll(ends, 2, (int)std::max<long>(0, due.count())) <= 0) continue;
+            ssize_t n;
+            if (ends[0].revents)
+                open = (n = read(client, buffer, sizeof buffer)) > 0 && SendAll(server, std::string(buffer, n));
+            if (open && ends[1].revents) {
+                open = (n = read(server, buffer, sizeof buffer)) > 0;
+                if (open) held.emplace_back(std::chrono::steady_clock::now() + kLinkDelay, std::string(buffer, n));
+            }
+        }
+        if (client >= 0) close(client);
+        if (server >= 0) close(server);
+    }
+};
+
+void RunDisplayChild(const std::string &display, const std::string &variable);
+
+// In the child, over a slow link: a lookup whose walk takes longer than the
+// bound in all, each reply well within it, leaves the display there: a
+// window made after it is seen from another process.
+void LookUpOverSlowLink(const std::string &serverDisplay)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = PlainWindowProc;
+    for (const wchar_t *name : {L"LarkspanTestSlow", L"LarkspanTestAfterSlow"}) {
+        windowClass.lpszClassName = name;
+        ASSERT_NE(0, RegisterClassW(&windowClass));
+    }
+    for (int i = 0; i < kSlowLinkWindows; i++)
+        ASSERT_NE(nullptr, CreateWindowExW(0, L"LarkspanTestSlow", L"", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL));
+    EXPECT_EQ(nullptr, FindWindowW(L"LarkspanTestNowhere", NULL));
+    ASSERT_NE(nullptr, CreateWindowExW(0, L"LarkspanTestAfterSlow", L"", 0, 0, 0, 0, 0, NULL, NULL, NULL, NULL));
+    RunDisplayChild(serverDisplay, std::string(kFindClassChild) + "=LarkspanTestAfterSlow");
+}
 
 // In the child: a FindWindowW held by the display, while two other threads
 // exchange messages through a message-only window, which needs no display.
@@ -381,18 +493,18 @@ void FindWindowWhileOthersTalk(pid_t stopAfterFirstLookup)
     DestroyWindow(window);
 }
 
-// Runs this test again in a child process whose DISPLAY names `display`;
-// it must have passed within 20 s.
-void RunStoppedDisplayChild(const std::string &display, pid_t server)
+// Runs this test again in a child process whose DISPLAY names `display`,
+// with `variable` (NAME=value) saying what it does; it must have passed
+// within 20 s.
+void RunDisplayChild(const std::string &display, const std::string &variable)
 {
-    std::vector<std::string> environment{std::string(kStoppedDisplayChild) + "=" + std::to_string(server),
-                                         "DISPLAY=" + display};
+    std::vector<std::string> environment{variable, "DISPLAY=" + display};
     for (char **variable = environ; *variable; variable++)
         if (strncmp(*variable, "DISPLAY=", 8) != 0) environment.push_back(*variable);
     std::vector<char *> envp;
     for (std::string &variable : environment) envp.push_back(&variable[0]);
     envp.push_back(nullptr);
-    std::string filter = "--gtest_filter=User32Contract.StoppedDisplayHoldsUpNoOne";
+    std::string filter = "--gtest_filter=User32Contract.DisplayIsGivenUpOnlyWhenItStopsAnswering";
     char *argv[] = {(char *)"/proc/self/exe", &filter[0], nullptr};
     pid_t child;
     ASSERT_EQ(0, posix_spawn(&child, "/proc/self/exe", nullptr, nullptr, argv, envp.data()));
@@ -410,18 +522,34 @@ void RunStoppedDisplayChild(const std::string &display, pid_t server)
 }
 
 // A display whose server is stopped holds up neither the messages of other
-// threads nor FindWindowW itself beyond its bound. In a process of its own
-// (this program again), for the display is opened once per process.
-TEST(User32Contract, StoppedDisplayHoldsUpNoOne)
+// threads nor FindWindowW itself beyond its bound; one that answers slowly
+// is not given up, however long a lookup takes in all. In a process of its
+// own (this program again), for the display is opened once per process.
+TEST(User32Contract, DisplayIsGivenUpOnlyWhenItStopsAnswering)
 {
+    if (const char *wanted = getenv(kFindClassChild)) {
+        EXPECT_NE(nullptr, FindWindowA(wanted, NULL)) << wanted;
+        return;
+    }
+    if (const char *server = getenv(kSlowDisplayChild)) return LookUpOverSlowLink(server);
     if (const char *server = getenv(kStoppedDisplayChild)) return FindWindowWhileOthersTalk(atoi(server));
-    for (bool stopAtOnce : {true, false}) {
-        SCOPED_TRACE(stopAtOnce ? "stopped before the first lookup" : "stopped after the first lookup");
+    enum Held { kStoppedAtOnce, kStoppedAfterFirstLookup, kSlowLink };
+    for (Held held : {kStoppedAtOnce, kStoppedAfterFirstLookup, kSlowLink}) {
+        SCOPED_TRACE(held == kStoppedAtOnce             ? "stopped before the first lookup"
+                     : held == kStoppedAfterFirstLookup ? "stopped after the first lookup"
+                                                        : "slow link");
         PrivateXServer server;
-        if (server.pid <= 0) GTEST_SKIP() << "no Xvfb to stop";
+        if (server.pid <= 0) GTEST_SKIP() << "no Xvfb";
         ASSERT_FALSE(server.display.empty()) << "Xvfb did not start";
-        if (stopAtOnce) kill(server.pid, SIGSTOP);
-        RunStoppedDisplayChild(server.display, stopAtOnce ? 0 : server.pid);
+        if (held == kSlowLink) {
+            SlowLink link(server.display);
+            ASSERT_FALSE(link.display.empty()) << "no loopback port for the link";
+            RunDisplayChild(link.display, std::string(kSlowDisplayChild) + "=" + server.display);
+            continue;
+        }
+        if (held == kStoppedAtOnce) kill(server.pid, SIGSTOP);
+        RunDisplayChild(server.display, std::string(kStoppedDisplayChild) + "=" +
+                                            std::to_string(held == kStoppedAtOnce ? 0 : server.pid));
     }
 }
 

@@ -4,9 +4,15 @@
 // Xlib waits without end for a server that does not answer: one that is
 // stopped (SIGSTOP, a debugger), or a socket that accepts a connection and
 // never speaks. So every Xlib call is made on one thread of this file's own,
-// the display thread, and a caller waits for its answer at most
-// kDisplayAnswerBound. A display that has not answered in time is treated as
-// one whose server has ended: gone for the rest of the process. Its
+// the display thread, and a caller waits for its answer only while the
+// server keeps answering: the display thread notes the time of every reply,
+// and a caller gives up once kDisplayAnswerBound has passed without one.
+// A lookup walks every top-level window with two round trips each, which on
+// a busy server (tens of thousands of windows) or a distant one (150 windows
+// 5 ms away) takes longer than the bound in all; such a display is slow, not
+// gone, and taking it for gone would tell the updater that the main
+// application has closed. A display that has stopped answering is treated
+// as one whose server has ended: gone for the rest of the process. Its
 // connection is closed as soon as the display thread gets it back, and with
 // it go this process's X windows. Opening the display is the display
 // thread's first request, under the same bound, so a DISPLAY that names
@@ -24,6 +30,8 @@
 #include <dlfcn.h>
 #include <strings.h>
 
+#include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -129,11 +137,30 @@ struct DisplayThread {
 // server that does not answer, and it must not find its state gone.
 DisplayThread &displayThread = *new DisplayThread;
 
+using Clock = std::chrono::steady_clock;
+
+// When the server last answered the display thread: the display opened, or
+// a reply came. Written on the display thread without the lock, which a
+// walk of many windows would otherwise take once per reply; waiting callers
+// read it only when their time runs out.
+std::atomic<Clock::rep> lastAnswer{0};
+
+void NoteAnswer()
+{
+    lastAnswer.store(Clock::now().time_since_epoch().count(), std::memory_order_relaxed);
+}
+
+Clock::time_point LastAnswer()
+{
+    return Clock::time_point(Clock::duration(lastAnswer.load(std::memory_order_relaxed)));
+}
+
 Display *OpenDisplay()
 {
     if (!LoadXlib()) return nullptr;
     Display *display = xlib.OpenDisplay(nullptr);
     if (!display) return nullptr;
+    NoteAnswer();
     xlib.SetIOErrorHandler(IgnoreXIOError);
     xlib.SetIOErrorExitHandler(display, OnXConnectionLost, nullptr);
     return display;
@@ -173,8 +200,10 @@ void ServeDisplay()
     }
 }
 
-// Hands `work` to the display thread; with `wait`, waits at most the bound
-// for its answer. 0 without a display, or when the display is given up on.
+// Hands `work` to the display thread; with `wait`, waits for its answer as
+// long as the server keeps answering, and at most the bound after its last
+// answer (or after the request, if that came later). 0 without a display,
+// or when the display is given up on.
 XWindowId OnDisplayThread(std::function<XWindowId(Display *)> work, bool wait)
 {
     std::unique_lock<std::mutex> hold(displayThread.lock);
@@ -198,35 +227,54 @@ XWindowId OnDisplayThread(std::function<XWindowId(Display *)> work, bool wait)
     displayThread.requests.push_back(request);
     displayThread.requestCame.notify_one();
     if (!wait) return 0;
-    auto deadline = std::chrono::steady_clock::now() + kDisplayAnswerBound;
-    if (!displayThread.answered.wait_until(hold, deadline,
-                                           [&] { return request->answered || displayThread.gone; })) {
-        // The display thread is held by the server; whatever it is asked
-        // from now on gets no answer either.
+    // Work queued behind a long walk waits while the walk goes on.
+    const Clock::time_point asked = Clock::now();
+    for (;;) {
+        Clock::time_point deadline = std::max(asked, LastAnswer()) + kDisplayAnswerBound;
+        if (displayThread.answered.wait_until(hold, deadline,
+                                              [&] { return request->answered || displayThread.gone; }))
+            return request->answer;
+        if (std::max(asked, LastAnswer()) + kDisplayAnswerBound > Clock::now()) continue;  // it answered meanwhile
+        // The display thread is held by a server that has stopped answering;
+        // whatever it is asked from now on gets no answer either.
         displayThread.gone = true;
         displayThread.answered.notify_all();
         return 0;
     }
-    return request->answer;
 }
+
+// The calls of a lookup wait for the server's reply, so each return is a
+// sign of life: NoteAnswer after every one (an X error is an answer too).
 
 bool ClassMatches(Display *display, Window xWindow, const std::string &wanted)
 {
     XClassHint hint = {nullptr, nullptr};
-    if (!xlib.GetClassHint(display, xWindow, &hint)) return false;
+    Status got = xlib.GetClassHint(display, xWindow, &hint);
+    NoteAnswer();
+    if (!got) return false;
     bool match = hint.res_class && strcasecmp(hint.res_class, wanted.c_str()) == 0;
     if (hint.res_name) xlib.Free(hint.res_name);
     if (hint.res_class) xlib.Free(hint.res_class);
     return match;
 }
 
+// The children of `window`, to be freed with xlib.Free; false when it has
+// gone (or the connection has).
+bool QueryChildren(Display *display, Window window, Window **children, unsigned int *count)
+{
+    Window unusedRoot, unusedParent;
+    Status got = xlib.QueryTree(display, window, &unusedRoot, &unusedParent, children, count);
+    NoteAnswer();
+    return got != 0;
+}
+
 // Top-level windows are the root's children; a window manager that reparents
 // puts the client one level further down, so that level is searched as well.
 Window FindByClass(Display *display, const std::string &wanted)
 {
-    Window root = DefaultRootWindow(display), parent, *children = nullptr;
+    Window *children = nullptr;
     unsigned int count = 0;
-    if (!xlib.QueryTree(display, root, &root, &parent, &children, &count)) return 0;
+    if (!QueryChildren(display, DefaultRootWindow(display), &children, &count)) return 0;
     Window found = 0;
     for (unsigned int i = 0; i < count && !found; i++) {
         if (ClassMatches(display, children[i], wanted)) {
@@ -235,8 +283,7 @@ Window FindByClass(Display *display, const std::string &wanted)
         }
         Window *grandchildren = nullptr;
         unsigned int grandcount = 0;
-        Window unusedRoot, unusedParent;
-        if (xlib.QueryTree(display, children[i], &unusedRoot, &unusedParent, &grandchildren, &grandcount)) {
+        if (QueryChildren(display, children[i], &grandchildren, &grandcount)) {
             for (unsigned int j = 0; j < grandcount && !found; j++)
                 if (ClassMatches(display, grandchildren[j], wanted)) found = grandchildren[j];
             if (grandchildren) xlib.Free(grandchildren);
@@ -285,6 +332,7 @@ XWindowId X11DRV_FindWindowByClass(const std::string &className)
             XErrorHandler previous = xlib.SetErrorHandler(IgnoreXError);
             Window found = FindByClass(display, className);
             xlib.Sync(display, False);
+            NoteAnswer();
             xlib.SetErrorHandler(previous);
             return found;
         },

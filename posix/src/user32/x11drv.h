@@ -3,10 +3,12 @@
 // WM_CLASS, so that FindWindow in another process sees it, as FindWindow on
 // Windows sees every top-level window of the desktop.
 //
-// No display, a lost one (the X server ended) and one that does not answer
-// within kDisplayAnswerBound all count as a display without windows: creation
-// gives no X window and a lookup finds nothing. None of these calls waits
-// longer than the bound, and user32 makes them without its lock held.
+// No display, a lost one (the X server ended) and one that has stopped
+// answering (no reply within kDisplayAnswerBound) all count as a display
+// without windows: creation gives no X window and a lookup finds nothing.
+// A slow display that keeps answering is still there: a call waits while
+// replies keep coming, and at most the bound after the last one. user32
+// makes these calls without its lock held.
 #ifndef WINPOSIX_X11DRV_H
 #define WINPOSIX_X11DRV_H
 
@@ -16,8 +18,9 @@
 // X's window identifier; 0 is none.
 typedef unsigned long XWindowId;
 
-// Long enough for a server that is busy, short enough that a caller of
-// FindWindowW or CreateWindowEx is not taken for hung.
+// The longest wait for one reply: long enough for a server that is busy,
+// short enough that a caller of FindWindowW or CreateWindowEx held by a
+// server that has stopped is not taken for hung.
 constexpr std::chrono::milliseconds kDisplayAnswerBound(2000);
 
 // An unmapped window with `className` as its WM_CLASS; 0 without a display.
