@@ -16,6 +16,12 @@ typedef uintptr_t DWORD_PTR;
 #define INTERNET_OPEN_TYPE_PROXY 3
 
 #define INTERNET_FLAG_RELOAD 0x80000000
+#define INTERNET_FLAG_NO_AUTO_REDIRECT 0x00200000
+
+/* InternetCombineUrlA: nothing escaped, or only spaces (by default, what may not stand in a path). */
+#define ICU_NO_ENCODE 0x20000000
+#define ICU_ENCODE_SPACES_ONLY 0x04000000
+#define INTERNET_MAX_URL_LENGTH 2084
 
 #define INTERNET_OPTION_URL 34
 
@@ -23,6 +29,7 @@ typedef uintptr_t DWORD_PTR;
 #define HTTP_QUERY_STATUS_CODE 19
 #define HTTP_QUERY_RAW_HEADERS 21
 #define HTTP_QUERY_RAW_HEADERS_CRLF 22
+#define HTTP_QUERY_LOCATION 33
 #define HTTP_QUERY_TRANSFER_ENCODING 63
 #define HTTP_QUERY_FLAG_NUMBER 0x20000000
 #define HTTP_QUERY_MODIFIER_FLAGS_MASK 0xFFFF0000
@@ -60,6 +67,9 @@ WINPOSIX_API BOOL WINAPI HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVO
                                         LPDWORD index);
 WINPOSIX_API BOOL WINAPI InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead);
 WINPOSIX_API BOOL WINAPI InternetCloseHandle(HINTERNET handle);
+/* Flags 0, ICU_NO_ENCODE or ICU_ENCODE_SPACES_ONLY; others fail with ERROR_INVALID_PARAMETER. */
+WINPOSIX_API BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer, LPDWORD bufferLength,
+                                             DWORD flags);
 /* Only INTERNET_OPTION_URL, of a request: the address its response came from. */
 WINPOSIX_API BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength);
 

@@ -75,6 +75,11 @@ void GiveBackSpill(std::vector<char> *spill)
     if (spareSpill.capacity() < spill->capacity()) spill->swap(spareSpill);
 }
 
+// As WinINet: a chain of more redirects than this fails.
+const int kMaxRedirects = 10;
+
+std::string EscapeUrl(const char *url);
+
 bool StartsWithNoCase(const char *text, const char *prefix)
 {
     return strncasecmp(text, prefix, strlen(prefix)) == 0;
@@ -148,13 +153,22 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
         Fail(transfer, ERROR_HTTP_INVALID_SERVER_RESPONSE);
         return 0;
     }
-    // The end of one response's headers. Informational responses and
-    // redirects that curl will follow are not the response to read. The
-    // stall clock keeps running while curl reads a redirect's body.
+    // The end of one response's headers. Informational responses, and a
+    // proxy's answer to CONNECT (whose status is no response's), are not the
+    // response to read.
     long status = TransferStatus(transfer);
+    if (status < 200) return length;
     std::string location;
-    bool followed = status >= 300 && status < 400 && status != 304 && FindRedirect(transfer->headers, &location);
-    if (status >= 200 && !followed) transfer->headersFinal = true;
+    if (transfer->followRedirects && IsFollowedStatus(status) && FindRedirect(transfer->headers, &location)) {
+        // A redirect to follow: its body is not wanted, so the transfer stops
+        // here and Pump starts the next request.
+        char *url = nullptr;
+        curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
+        if (!ResolveUrl(url ? url : "", location, kEscapeNothing, &transfer->redirectTo) || transfer->redirectTo.empty())
+            transfer->redirectTo = location;
+        return 0;
+    }
+    transfer->headersFinal = true;
     return length;
 }
 
@@ -193,16 +207,12 @@ DWORD ErrorFromCurl(Transfer *transfer, CURLcode code)
     switch (code) {
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
-    case CURLE_UNSUPPORTED_PROTOCOL: {
-        // The URL's own scheme was checked before the request went out: this
-        // is a redirect to a scheme that is not allowed here, or a reply that
-        // is not HTTP at all (HTTP/0.9, or a status line curl can't read).
-        std::string location;
-        if (transfer->headers.empty()) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
-        if (!FindRedirect(transfer->headers, &location)) return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
-        if (transfer->sawHttps && StartsWithNoCase(location.c_str(), "http:")) return ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR;
-        return ERROR_HTTP_REDIRECT_FAILED;
-    }
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        // Every URL's scheme, a redirect's included, is checked before its
+        // request goes out: this is a reply that is not HTTP at all (HTTP/0.9,
+        // or a status line curl can't read, after an informational response
+        // too).
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     case CURLE_COULDNT_RESOLVE_PROXY:
     case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
     case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
@@ -237,10 +247,23 @@ DWORD ErrorFromCurl(Transfer *transfer, CURLcode code)
     }
 }
 
+// Whether a response head announces no body at all: a Content-Length of 0
+// and no transfer coding. Without either, the body runs to the close.
+bool AnnouncesNoBody(const std::string &block)
+{
+    std::string value;
+    if (FindHeader(block, "Transfer-Encoding", &value)) return false;
+    return FindHeader(block, "Content-Length", &value) && LengthsAgree(block) &&
+           value.find_first_not_of('0') == std::string::npos && !value.empty();
+}
+
 // A proxy that refused to open a tunnel (an https URL through an HTTP
 // proxy): curl gives up, but the proxy's answer, whose head is in the block,
 // is the response the caller gets, as WinINet gives it, so that a 407 says
 // the proxy wants credentials rather than that the connection broke.
+// WinINet also hands out the proxy's body; curl reads it past and drops it.
+// So a read fails rather than end cleanly short of what the head announced:
+// only a head that announces no body reads as an empty, whole body.
 bool ProxyRefused(Transfer *transfer)
 {
     long status = 0;
@@ -248,7 +271,27 @@ bool ProxyRefused(Transfer *transfer)
     if (transfer->headersFinal || status < 300 || transfer->headers.empty()) return false;
     transfer->proxyStatus = status;
     transfer->headersFinal = true;
+    if (!AnnouncesNoBody(transfer->headers)) Fail(transfer, ERROR_INTERNET_CONNECTION_ABORTED);
     return true;
+}
+
+// Sends the request on to where the redirect just read leads: http or https
+// only, never from https to plain http, at most 10 times in a row, as
+// WinINet. The same easy handle goes round again, so its settings stay.
+void FollowRedirect(Transfer *transfer)
+{
+    std::string next;
+    next.swap(transfer->redirectTo);
+    bool https = StartsWithNoCase(next.c_str(), "https://");
+    if (!https && !StartsWithNoCase(next.c_str(), "http://")) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
+    if (transfer->sawHttps && !https) return Fail(transfer, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
+    if (++transfer->redirects > kMaxRedirects) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
+    curl_multi_remove_handle(transfer->multi, transfer->easy);
+    curl_easy_setopt(transfer->easy, CURLOPT_URL, EscapeUrl(next.c_str()).c_str());
+    transfer->headers.clear();
+    transfer->done = false;
+    if (curl_multi_add_handle(transfer->multi, transfer->easy) != CURLM_OK)
+        return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
 }
 
 // Runs the transfer until `enough` holds, the transfer ends, nothing has
@@ -266,7 +309,8 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         while (CURLMsg *message = curl_multi_info_read(transfer->multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             transfer->done = true;
-            if (message->data.result != CURLE_OK && !ProxyRefused(transfer))
+            if (!transfer->redirectTo.empty() && !transfer->failure) FollowRedirect(transfer);
+            else if (message->data.result != CURLE_OK && !ProxyRefused(transfer))
                 Fail(transfer, ErrorFromCurl(transfer, message->data.result));
         }
         if (transfer->done || enough()) break;
@@ -377,9 +421,9 @@ DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DW
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.agent);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, transfer->requestHeaders);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 10L);
+    // Redirects are followed by Pump (FollowRedirect), not by curl.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    transfer->followRedirects = !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
     SetAuthorities(easy);

@@ -46,6 +46,13 @@ struct Transfer {
     bool done = false;          // curl has finished the transfer
     long proxyStatus = 0;       // a proxy's refusal to open a tunnel: the response
 
+    // Redirects, followed here rather than by curl, so that only the statuses
+    // WinINet follows are, and INTERNET_FLAG_NO_AUTO_REDIRECT can hand out
+    // the redirect itself.
+    bool followRedirects = true;
+    int redirects = 0;          // followed so far
+    std::string redirectTo;     // set when the response just read is to be followed
+
     // The body on its way to the caller.
     char *target = nullptr;     // the caller's buffer during a read
     size_t targetSpace = 0;

@@ -241,6 +241,9 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
     case HTTP_QUERY_TRANSFER_ENCODING:
         if (!FindHeader(headers, "Transfer-Encoding", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
         break;
+    case HTTP_QUERY_LOCATION:
+        if (!FindHeader(headers, "Location", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        break;
     default:
         return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
     }
@@ -302,6 +305,24 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
     CallOn<Request> request(handle);
     if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
     return CopyText(TransferUrl(&request.get()->transfer), buffer, bufferLength);
+}
+
+// A Location taken against the address it came from, for a caller that
+// follows redirects itself (INTERNET_FLAG_NO_AUTO_REDIRECT). What is escaped
+// is WinINet's choice: by default, bytes that may not stand in a path, there
+// only; with ICU_ENCODE_SPACES_ONLY, spaces everywhere; with ICU_NO_ENCODE,
+// nothing. The sizes are those of text handed out (CopyText).
+BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer, LPDWORD bufferLength, DWORD flags)
+{
+    if (FaultInjected("InternetCombineUrlA", relativeUrl)) return FALSE;
+    const DWORD known = ICU_NO_ENCODE | ICU_ENCODE_SPACES_ONLY;
+    if (!baseUrl || !relativeUrl || !bufferLength || (flags & ~known) || (flags & known) == known)
+        return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    UrlEscape escape = flags & ICU_NO_ENCODE ? kEscapeNothing
+                     : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafeInPath;
+    std::string combined;
+    if (!ResolveUrl(baseUrl, relativeUrl, escape, &combined)) return FailWith(ERROR_INTERNET_INVALID_URL, FALSE);
+    return CopyText(combined, buffer, bufferLength);
 }
 
 // A close from another thread ends a read in progress, which then fails with
