@@ -7,6 +7,7 @@
 #include "sharing.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <condition_variable>
 #include <fcntl.h>
 #include <libgen.h>
@@ -44,6 +45,22 @@ const char *DebugOutputPath()
         return std::string(value ? value : "");
     }();
     return path.empty() ? nullptr : path.c_str();
+}
+
+// The bits a new file gets, 0666 less the umask. The umask is read from
+// /proc rather than set and restored, which would race with other threads
+// creating files; 022 where it can't be read.
+mode_t NewFileBits()
+{
+    mode_t mask = 022;
+    if (FILE *status = fopen("/proc/self/status", "re")) {
+        char line[128];
+        unsigned value;
+        while (fgets(line, sizeof line, status))
+            if (sscanf(line, "Umask: %o", &value) == 1) mask = (mode_t)(value & 0777);
+        fclose(status);
+    }
+    return 0666 & ~mask;
 }
 
 ULONGLONG MonotonicMilliseconds()
@@ -136,6 +153,16 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
 // rename(2) would take an empty one. Moving to another file system is refused
 // (ERROR_NOT_SAME_DEVICE), even with MOVEFILE_COPY_ALLOWED: a copy would not
 // be one step.
+//
+// With MOVEFILE_REPLACE_EXISTING the name keeps the permission bits
+// (rwxrwxrwx) of the file it held, as Windows' ReplaceFile keeps the replaced
+// file's attributes: a program replaced by a freshly downloaded file stays
+// runnable, and a file that came with no bits at all doesn't take them into
+// the name. A name that held no file (nothing, a link) gets the bits a new file
+// there gets, 0666 less the umask. Set-user-ID, set-group-ID and sticky bits
+// are not carried over: new content is not given the privileges granted to
+// the old, as Linux drops them when a file is written. Where the process may
+// not change the moving file's bits (not its owner), it moves with its own.
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {
     if (FaultInjected("MoveFileExA", from, to)) return FALSE;
@@ -148,9 +175,18 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     if (FileInUse(from) || (replace && FileInUse(to))) return FailWith(ERROR_SHARING_VIOLATION, FALSE);
     int result;
     if (replace) {
-        if (lstat(to, &target) == 0 && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode)))
-            return FailWith(ERROR_ACCESS_DENIED, FALSE);
+        bool existed = lstat(to, &target) == 0;
+        if (existed && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode))) return FailWith(ERROR_ACCESS_DENIED, FALSE);
+        // The name keeps its permission bits (see above), set on the file
+        // before it moves, so that the name never holds it with other bits.
+        mode_t bits = existed && S_ISREG(target.st_mode) ? target.st_mode & 0777 : NewFileBits();
+        bool changed = S_ISREG(source.st_mode) && (source.st_mode & 07777) != bits && chmod(from, bits) == 0;
         result = rename(from, to);
+        if (result != 0 && changed) {
+            int saved = errno;
+            chmod(from, source.st_mode & 07777);
+            errno = saved;
+        }
     } else {
         result = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
         if (result != 0 && (errno == EINVAL || errno == ENOSYS) && !S_ISDIR(source.st_mode)) {
