@@ -7,14 +7,22 @@
 // name empty between two renames, the one moment a run stopped from outside
 // can leave behind, and the next run puts right. Every step can be refused
 // while the main application's process is still going away, so refusals for a
-// busy file are retried until the row's patience runs out.
+// busy file are retried until the row's patience runs out. Where the installed
+// file is a program image, only a whole image of its kind goes in its place
+// (image.cpp); any other waiting file is left where it is, with one line on
+// the debugger output.
 //
 // Natively, rename and remove reach the layer's Windows-like wrappers in
 // posix/src/msvcrt.cpp through the linker's --wrap (winposix_runtime, which
 // Harrowfen and its tests link), so Windows' rules hold: rename never
 // replaces, and a file open for writing is in use. MoveFileExA is the
 // layer's own, in posix/src/kernel32.cpp; on Windows all three are the system's.
+// The layer's MoveFileExA also gives the replaced name its permission bits
+// (a name that held nothing those of a new file), which is why every move of
+// a waiting file onto the installed name is that call, but one (below).
 #include "replace.h"
+
+#include "image.h"
 
 #include <windows.h>
 
@@ -22,11 +30,11 @@
 #include <string.h>
 
 const ReplacementRow kReplacementTable[5] = {
-    {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.bak"},
-    {"Glimmerock.dll", "Glimmerock.tmp", "Glimmerock.dll.bak"},
-    {"Mapletide.dll", "Mapletide.tmp", "Mapletide.dll.bak"},
-    {"wrenmarsh.dat", "wrenmarsh.tmp", "wrenmarsh.dat.bak"},
-    {"Quillbrook.exe", "Quillbrook.tmp", "Quillbrook.exe.bak"},
+    {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.harrowfen-old"},
+    {"Glimmerock.dll", "Glimmerock.tmp", "Glimmerock.dll.harrowfen-old"},
+    {"Mapletide.dll", "Mapletide.tmp", "Mapletide.dll.harrowfen-old"},
+    {"wrenmarsh.dat", "wrenmarsh.tmp", "wrenmarsh.dat.harrowfen-old"},
+    {"Quillbrook.exe", "Quillbrook.tmp", "Quillbrook.exe.harrowfen-old"},
 };
 
 const ReplacePatience kRowPatience = {10000, 250};
@@ -219,10 +227,38 @@ bool MayMoveAside(DWORD error)
     return error == ERROR_ACCESS_DENIED;
 }
 
+// Whether the waiting file may take the place of `reference` (the installed
+// file; null for none to compare with). A refusal, or a file that can't be
+// read for a reason waiting won't end, is written to the debugger output.
+enum Fit { kFits, kBusy, kDoesNotFit };
+
+Fit CheckFit(const ReplacementRow &row, const char *reference)
+{
+    const char *about, *why;
+    ImageVerdict verdict = CheckImage(reference, row.waiting, &about, &why);
+    if (verdict == kImageFits) return kFits;
+    char line[MAX_PATH + 80];
+    if (verdict == kImageUnreadable) {
+        DWORD error = GetLastError();
+        if (IsBusy(error)) return kBusy;
+        snprintf(line, sizeof line, "Image Error: %s: unreadable, %lx", about, (unsigned long)error);
+    } else {
+        snprintf(line, sizeof line, "Image Error: %s: %s", about, why);
+    }
+    OutputDebugStringA(line);
+    return kDoesNotFit;
+}
+
 enum AsideResult { kReplacedThroughBackup, kTryAgain, kWaitingRefused, kGiveUp };
 
 // The fallback for an installed file in use: moves it aside, moves the
-// waiting file in, and puts the old one back if that is refused.
+// waiting file in, and puts the old one back if that is refused. The waiting
+// file goes in by rename, which never replaces: the installed name is empty
+// then, and anything that appeared there since is not ours to overwrite. It
+// keeps its own permission bits natively, where this path is not taken in
+// use: Linux replaces a running program's file, so the layer refuses the
+// replacing move only where renaming the installed file aside is refused too
+// (permissions); on Windows there are no bits to keep.
 AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DWORD rowStart,
                                  const ReplacePatience &patience)
 {
@@ -245,25 +281,36 @@ AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DW
     return IsBusy(error) ? kWaitingRefused : kGiveUp;
 }
 
-// Puts the waiting file in the place of the installed one, which holds a file.
-void ReplaceInstalled(const ReplacementRow &row, Backups *backups, DWORD rowStart, const ReplacePatience &patience)
+// Puts the waiting file in the place of the installed one, if it fits in
+// the place of `reference` (see CheckFit). The waiting file is checked right
+// before each try of the move, so that what was checked is what moves.
+// What remains is the moment between the check's last read and the move: a
+// writer that opens the waiting file, changes it and closes it again within
+// that moment goes unseen (one still holding it open refuses the move, see
+// IsBusy), as does another file renamed onto the waiting name then.
+void ReplaceInstalled(const ReplacementRow &row, const char *reference, Backups *backups, DWORD rowStart,
+                      const ReplacePatience &patience)
 {
     // Once the waiting file has been refused after the installed one was
     // moved aside, it is the one in use: moving aside again would only empty
     // the installed name again for nothing.
     bool waitingRefused = false;
     for (;;) {
-        if (MoveFileExA(row.waiting, row.installed, MOVEFILE_REPLACE_EXISTING)) return;
-        DWORD error = GetLastError();
-        if (MayMoveAside(error) && !waitingRefused) {
-            switch (ReplaceThroughBackup(row, backups, rowStart, patience)) {
-            case kReplacedThroughBackup: return;
-            case kGiveUp: return;
-            case kWaitingRefused: waitingRefused = true; break;
-            case kTryAgain: break;
+        Fit fit = CheckFit(row, reference);
+        if (fit == kDoesNotFit) return;
+        if (fit == kFits) {
+            if (MoveFileExA(row.waiting, row.installed, MOVEFILE_REPLACE_EXISTING)) return;
+            DWORD error = GetLastError();
+            if (MayMoveAside(error) && !waitingRefused) {
+                switch (ReplaceThroughBackup(row, backups, rowStart, patience)) {
+                case kReplacedThroughBackup: return;
+                case kGiveUp: return;
+                case kWaitingRefused: waitingRefused = true; break;
+                case kTryAgain: break;
+                }
+            } else if (!IsBusy(error)) {
+                return;
             }
-        } else if (!IsBusy(error)) {
-            return;
         }
         if (!HasPatience(rowStart, patience)) return;
         Sleep(patience.retryMs);
@@ -288,27 +335,30 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
     if (!Look(row.waiting, &waiting) || !LookAtBackups(row, &backups)) return;
     bool update = IsPlainFile(waiting) && !LeadsElsewhere(row.waiting);
 
-    if (IsEntry(installed)) {
-        RemoveStaleBackups(&backups);
-        if (update) ReplaceInstalled(row, &backups, rowStart, patience);
-        return;
-    }
-
-    // Nothing under the installed name: a run stopped while the installed
-    // file stood aside (or a row installed for the first time). The newest
-    // backup is the installed file.
-    int aside = NewestBackup(backups);
-    if (!update) {
-        if (aside >= 0 && RenamePatiently(backups.names[aside], row.installed, rowStart, patience)) {
-            Forget(&backups, aside);
-            RemoveStaleBackups(&backups);
+    if (!IsEntry(installed)) {
+        // Nothing under the installed name: a run stopped while the installed
+        // file stood aside (or a row installed for the first time). The
+        // newest backup is the installed file. It goes back first, so that
+        // the name holds a file again at once, and the new one then takes
+        // its place as in any other row: checked against it, and natively
+        // with its permission bits.
+        int aside = NewestBackup(backups);
+        if (aside < 0) {
+            if (update) ReplaceInstalled(row, NULL, &backups, rowStart, patience);
+            return;
         }
-        return;
+        if (!RenamePatiently(backups.names[aside], row.installed, rowStart, patience)) {
+            // It can't go back: rather than leave the name empty, the new file
+            // goes in if it fits the old one's place, and the old one is left
+            // for the next run to remove.
+            if (update)
+                ReplaceInstalled(row, IsPlainFile(backups.attributes[aside]) ? backups.names[aside] : NULL, &backups,
+                                 rowStart, patience);
+            return;
+        }
+        installed = backups.attributes[aside];
+        Forget(&backups, aside);
     }
-    if (!RenamePatiently(row.waiting, row.installed, rowStart, patience)) {
-        if (aside >= 0) RenamePatiently(backups.names[aside], row.installed, GetTickCount(), patience);
-        return;
-    }
-    if (aside >= 0 && RemovePatiently(backups.names[aside], rowStart, patience)) Forget(&backups, aside);
     RemoveStaleBackups(&backups);
+    if (update) ReplaceInstalled(row, IsPlainFile(installed) ? row.installed : NULL, &backups, rowStart, patience);
 }

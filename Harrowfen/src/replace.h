@@ -25,6 +25,9 @@ extern const ReplacePatience kRowPatience;
 
 // A backup name that can't be freed (a folder, a file still held) is passed
 // over for the next one: the row's backup, then the backup followed by 1, 2 ...
+// They are the installed name with ".harrowfen-old", "-old1" ... "-old4":
+// names nobody else uses, so that the updater removes and moves back only
+// files it made.
 const int kBackupNames = 5;
 // Backup name `index` (0 to kBackupNames - 1) of `row`; false if it doesn't fit.
 bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
@@ -36,9 +39,11 @@ bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
 // aside first and put back if the waiting file can't be moved in; the name is
 // then empty for the time between two renames. Also finishes or undoes a row
 // that an earlier run left half done. Only a plain file is an update; a
-// folder in the installed file's place is left alone. Files that are busy are
-// retried for a while; refusals that waiting can't end are not; nothing is
-// reported.
+// folder in the installed file's place is left alone. Where the installed
+// file is a program image, only a whole image of its kind replaces it;
+// another waiting file is left where it is, with one debugger line. Files
+// that are busy are retried for a while; refusals that waiting can't end are
+// not; nothing else is reported.
 void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience = kRowPatience);
 
 #endif

@@ -59,7 +59,7 @@ protected:
         folder = (base / ("harrowfen-states-" + std::to_string(getpid()))).string();
         names[kInstalledName] = Path("Mapletide.dll");
         names[kWaitingName] = Path("Mapletide.tmp");
-        backup = Path("Mapletide.dll.bak");
+        backup = Path(kReplacementTable[2].backup);
         row = {names[kInstalledName].c_str(), names[kWaitingName].c_str(), backup.c_str()};
         for (int index = 0; index < kBackupNames; index++) {
             char name[MAX_PATH];
@@ -139,7 +139,8 @@ protected:
         EXPECT_TRUE(WinPosix_SetFaults(rules.c_str()));
         ReplaceRow(row, kNoPatience);
         unsigned calls = WinPosix_CallCount("GetFileAttributesA") + WinPosix_CallCount("rename") +
-                         WinPosix_CallCount("remove") + WinPosix_CallCount("MoveFileExA");
+                         WinPosix_CallCount("remove") + WinPosix_CallCount("MoveFileExA") +
+                         WinPosix_CallCount("fopen");
         WinPosix_SetFaults(nullptr);
         return calls;
     }

@@ -1,5 +1,6 @@
 // The updater run as a program in a scratch installation: what it leaves on
 // disk, when it acts, and what it starts.
+#include "debugwatch.h"
 #include "files.h"
 #include "http_server.h"
 #include "process.h"
@@ -10,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -110,6 +112,13 @@ protected:
     {
         std::error_code error;
         return std::filesystem::exists(std::filesystem::symlink_status(At(name), error));
+    }
+
+    // Backup name `index` of `row`.
+    static std::string Backup(int row, int index = 0)
+    {
+        char name[MAX_PATH];
+        return BackupName(kRows[row], index, name, sizeof name) ? name : "";
     }
 
     // Backup names of `row` still taken, from `first` on.
@@ -218,23 +227,23 @@ TEST_F(UpdaterTest, InterruptedRunIsPutRightByTheNextRun)
 {
     Stage(install.Folder());
     // Killed after moving Larkspan.dll aside: the next run finishes the row.
-    std::filesystem::rename(At("Larkspan.dll"), At("Larkspan.dll.bak"));
+    std::filesystem::rename(At("Larkspan.dll"), At(Backup(0)));
     // Killed after moving Glimmerock.dll aside, its waiting file since lost:
     // the old file comes back.
-    std::filesystem::rename(At("Glimmerock.dll"), At("Glimmerock.dll.bak"));
+    std::filesystem::rename(At("Glimmerock.dll"), At(Backup(1)));
     std::filesystem::remove(At("Glimmerock.tmp"));
     // Killed before removing the old Mapletide.dll: the stale copy goes.
-    std::filesystem::rename(At("Mapletide.dll"), At("Mapletide.dll.bak"));
+    std::filesystem::rename(At("Mapletide.dll"), At(Backup(2)));
     std::filesystem::rename(At("Mapletide.tmp"), At("Mapletide.dll"));
 
     // Killed after moving wrenmarsh.dat aside to the name after a backup
     // that could not be removed: the next run finishes the row.
-    std::filesystem::create_directories(At("wrenmarsh.dat.bak/inside"));
-    std::filesystem::rename(At("wrenmarsh.dat"), At("wrenmarsh.dat.bak1"));
+    std::filesystem::create_directories(At(Backup(3) + "/inside"));
+    std::filesystem::rename(At("wrenmarsh.dat"), At(Backup(3, 1)));
     // The same for Quillbrook.exe beside an older stale backup, its waiting
     // file since lost: the newest backup is the old file, and it comes back.
-    WriteWholeFile(At("Quillbrook.exe.bak"), "stale");
-    std::filesystem::rename(At("Quillbrook.exe"), At("Quillbrook.exe.bak1"));
+    WriteWholeFile(At(Backup(4)), "stale");
+    std::filesystem::rename(At("Quillbrook.exe"), At(Backup(4, 1)));
     std::filesystem::remove(At("Quillbrook.tmp"));
 
     ASSERT_TRUE(RunUpdater());
@@ -243,9 +252,24 @@ TEST_F(UpdaterTest, InterruptedRunIsPutRightByTheNextRun)
     EXPECT_EQ(0, BackupsLeft(1));
     ExpectReplaced(2);
     ExpectReplaced(3, 1);
-    EXPECT_TRUE(std::filesystem::is_directory(At("wrenmarsh.dat.bak/inside")));
+    EXPECT_TRUE(std::filesystem::is_directory(At(Backup(3) + "/inside")));
     ExpectUntouched(4);
     EXPECT_EQ(0, BackupsLeft(4));
+}
+
+// Files of the user's own beside the installed ones are not the updater's
+// backups: not removed as stale, nor moved into an empty installed name.
+TEST_F(UpdaterTest, FilesOfOthersAreLeftAlone)
+{
+    Stage(install.Folder());
+    const char *const others[] = {"Larkspan.dll.bak", "Glimmerock.dll.bak3", "wrenmarsh.dat.bak", "Mapletide.dll.old"};
+    for (const char *name : others) WriteWholeFile(At(name), std::string("the user's ") + name);
+    std::filesystem::remove(At("wrenmarsh.dat"));
+    std::filesystem::remove(At("wrenmarsh.tmp"));
+    ASSERT_TRUE(RunUpdater());
+    for (const char *name : others) EXPECT_EQ(std::string("the user's ") + name, Content(name));
+    EXPECT_FALSE(Taken("wrenmarsh.dat"));
+    for (int row : {0, 1, 2, 4}) ExpectReplaced(row);
 }
 
 // A backup name that can't be freed is passed over: a folder there, or a
@@ -253,21 +277,21 @@ TEST_F(UpdaterTest, InterruptedRunIsPutRightByTheNextRun)
 TEST_F(UpdaterTest, BackupThatCannotBeRemovedDoesNotBlockItsRow)
 {
     Stage(install.Folder());
-    std::filesystem::create_directories(At("Mapletide.dll.bak/inside"));
-    WriteWholeFile(At("Glimmerock.dll.bak"), "stale");
+    std::filesystem::create_directories(At(Backup(2) + "/inside"));
+    WriteWholeFile(At(Backup(1)), "stale");
     const int heldBackups = 1;
     Environment environment;
     Process holder;
 #ifdef _WIN32
-    ASSERT_TRUE(StartMainWindow(&holder, 0, At("Glimmerock.dll.bak"), 60000));
+    ASSERT_TRUE(StartMainWindow(&holder, 0, At(Backup(1)), 60000));
 #else
-    environment = {{"WINPOSIX_FAULTS", "remove(Glimmerock.dll.bak)@1-=32"}};
+    environment = {{"WINPOSIX_FAULTS", "remove(" + Backup(1) + ")@1-=32"}};
 #endif
     ASSERT_TRUE(RunUpdater(environment));
     for (int row : {0, 3, 4}) ExpectReplaced(row);
     ExpectReplaced(1, heldBackups);
     ExpectReplaced(2, 1);
-    EXPECT_TRUE(std::filesystem::is_directory(At("Mapletide.dll.bak/inside")));
+    EXPECT_TRUE(std::filesystem::is_directory(At(Backup(2) + "/inside")));
     // The next run still finds its way past them.
     Stage(install.Folder());
     ASSERT_TRUE(RunUpdater(environment));
@@ -291,6 +315,145 @@ TEST_F(UpdaterTest, WaitingFileStillBeingWrittenIsLeftWaiting)
     Stage(install.Folder());
     ASSERT_TRUE(RunUpdater());
     for (int row = 0; row < 5; row++) ExpectReplaced(row);
+}
+
+void Put(std::string &bytes, size_t at, int size, unsigned long long value)
+{
+    for (int i = 0; i < size; i++) bytes[at + i] = (char)(value >> (8 * i) & 0xff);
+}
+
+// A PE file of one section of 0x200 bytes at 0x200, and a certificate table
+// of 16 bytes after it when `signed`.
+std::string MakePe(bool wide, unsigned machine, bool isSigned = true)
+{
+    const size_t optional = 0x58, optionalSize = wide ? 240 : 224, directories = optional + (wide ? 112 : 96);
+    std::string image(isSigned ? 0x410 : 0x400, '\0');
+    image[0] = 'M', image[1] = 'Z';
+    Put(image, 0x3c, 4, 0x40);
+    image.replace(0x40, 4, "PE\0\0", 4);
+    Put(image, 0x44, 2, machine);
+    Put(image, 0x46, 2, 1);  // sections
+    Put(image, 0x54, 2, optionalSize);
+    Put(image, optional, 2, wide ? 0x20b : 0x10b);
+    Put(image, directories - 4, 4, 16);
+    if (isSigned) Put(image, directories + 32, 8, 0x400 | 16ull << 32);
+    Put(image, optional + optionalSize + 16, 8, 0x200 | 0x200ull << 32);  // SizeOfRawData, PointerToRawData
+    return image;
+}
+
+// A 64-bit little-endian ELF file for x86-64: one program header, 16 bytes of
+// data at 128, and two section headers at 144 (the null one, then the data).
+std::string MakeElf()
+{
+    std::string image(272, '\0');
+    image.replace(0, 7, "\x7f" "ELF\x02\x01\x01", 7);
+    Put(image, 18, 2, 62);
+    Put(image, 32, 8, 64);   // program headers
+    Put(image, 40, 8, 144);  // section headers
+    Put(image, 54, 2, 56), Put(image, 56, 2, 1), Put(image, 58, 2, 64), Put(image, 60, 2, 2);
+    Put(image, 208 + 4, 4, 1);  // PROGBITS
+    Put(image, 208 + 24, 8, 128), Put(image, 208 + 32, 8, 16);
+    return image;
+}
+
+std::string With(std::string bytes, size_t at, int size, unsigned long long value)
+{
+    Put(bytes, at, size, value);
+    return bytes;
+}
+
+std::vector<std::string> debugLines;
+
+void OnDebugLine(void *, const char *text)
+{
+    debugLines.push_back(text);
+}
+
+// Where the installed file is a program image, only a whole image of its
+// kind replaces it; anything else stays waiting, said in one debugger line.
+// Natively, the installed name keeps its permission bits whatever the
+// waiting file's, and one that held nothing gets a new file's.
+TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
+{
+#ifdef _WIN32
+    const bool elfChecked = false;  // an ELF file is data to Windows
+#else
+    const bool elfChecked = true;
+    const mode_t previousMask = umask(027);
+#endif
+    const std::string pe = MakePe(false, 0x14c), elf = MakeElf(), page = "<!DOCTYPE html><html>Not Found</html>";
+    enum Where { kInPlace, kAside, kNowhere };
+    const struct {
+        const char *what;
+        std::string installed, waiting;
+        bool fits;
+        bool elf = false;
+        Where where = kInPlace;
+        int installedMode = 0644, waitingMode = 0644, mode = -1;  // natively; -1: not checked
+    } rows[] = {
+        {"the next version", standIn, standIn + "\nnew", true, false, kInPlace, 0755, 0644, 0755},
+        {"no bits at all", "#!/bin/sh\nold", "#!/bin/sh\nnew", true, false, kInPlace, 0755, 0, 0755},
+        {"beside a stopped run's backup", standIn, standIn + "\nnew", true, false, kAside, 0750, 0644, 0750},
+        {"a program installed the first time", "", standIn, true, false, kNowhere, 0644, 0, 0640},
+        {"a data file", "old data", page, true, false, kInPlace, 0600, 0644, 0600},
+        {"a download cut short", standIn, standIn.substr(0, standIn.size() / 2), false},
+        {"an error page", standIn, page, false},
+        {"an empty file", standIn, "", false},
+        {"an error page beside a stopped run's backup", standIn, page, false, false, kAside},
+        {"PE32 for x86", pe, MakePe(false, 0x14c), true},
+        {"PE32+ for x86-64", pe, MakePe(true, 0x8664), false},
+        {"PE32+ for x86", pe, MakePe(true, 0x14c), false},
+        {"no PE signature", pe, With(pe, 0x40, 1, 'N'), false},
+        {"PE header past the end", pe, With(pe, 0x3c, 4, 0x10000), false},
+        {"signed, the certificate cut off", pe, pe.substr(0, 0x408), false},
+        {"section data cut off", pe, MakePe(false, 0x14c, false).substr(0, 0x300), false},
+        {"section table past the end", pe, With(pe, 0x46, 2, 40), false},
+        {"ELF", elf, MakeElf() + "more", true, true},
+        {"ELF of 32 bits", elf, With(elf, 4, 1, 1), false, true},
+        {"ELF for AArch64", elf, With(elf, 18, 2, 183), false, true},
+        {"ELF big-endian", elf, With(elf, 5, 1, 2), false, true},
+        {"ELF section data past the end", elf, With(elf, 208 + 32, 8, 0x10000), false, true},
+        {"ELF section without data in the file", elf, With(With(elf, 208 + 4, 4, 8), 208 + 32, 8, 0x10000), true, true},
+        {"ELF section headers cut off", elf, elf.substr(0, 200), false, true},
+        {"ELF program headers past the end", elf, With(elf, 56, 2, 100), false, true},
+    };
+    const std::string installed = At("Quillbrook.exe"), waiting = At("Quillbrook.tmp"), backup = At(Backup(4));
+    const ReplacementRow row = {installed.c_str(), waiting.c_str(), backup.c_str()};
+    DebugWatchStart(OnDebugLine, nullptr);
+    for (const auto &each : rows) {
+        SCOPED_TRACE(each.what);
+        const bool fits = each.fits || (each.elf && !elfChecked);
+        const std::string &name = each.where == kAside ? backup : installed;
+        for (const std::string &path : {installed, waiting, backup}) std::filesystem::remove(path);
+        if (each.where != kNowhere) WriteWholeFile(name, each.installed);
+        WriteWholeFile(waiting, each.waiting);
+#ifndef _WIN32
+        if (each.where != kNowhere) chmod(name.c_str(), (mode_t)each.installedMode);
+        chmod(waiting.c_str(), (mode_t)each.waitingMode);
+#endif
+        debugLines.clear();
+        ReplaceRow(row, {0, 0});
+        EXPECT_TRUE(ReadWholeFile(installed) == (fits ? each.waiting : each.installed));
+        EXPECT_EQ(!fits, FileExists(waiting));
+        EXPECT_FALSE(FileExists(backup));
+        if (fits) {
+            EXPECT_TRUE(debugLines.empty()) << debugLines[0];
+        } else {
+            ASSERT_EQ(1u, debugLines.size());
+            EXPECT_EQ(0u, debugLines[0].find("Image Error: " + waiting + ": ")) << debugLines[0];
+        }
+#ifndef _WIN32
+        struct stat info = {};
+        stat(installed.c_str(), &info);
+        if (each.mode >= 0) {
+            EXPECT_EQ((mode_t)each.mode, info.st_mode & 07777);
+        }
+#endif
+    }
+    DebugWatchStop();
+#ifndef _WIN32
+    umask(previousMask);
+#endif
 }
 
 #ifdef _WIN32
@@ -342,7 +505,7 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
     EXPECT_TRUE(WaitForProgram(main, 20000, nullptr));
     ExpectUntouched(2);
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
-    EXPECT_FALSE(FileExists(At("Mapletide.dll.bak")));
+    EXPECT_FALSE(FileExists(At(Backup(2))));
     for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
@@ -352,7 +515,7 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 // apart. A waiting link is no update, and a link under a backup name is not a
 // stale backup to remove. The links are laid out by the host before the suite
 // (HARROWFEN_UNIX_LINK: a folder holding install/Larkspan.tmp, a link to
-// elsewhere/x.txt, and install/Glimmerock.dll.bak, a link to elsewhere/y.txt).
+// elsewhere/x.txt, and install/Glimmerock.dll.harrowfen-old, a link to elsewhere/y.txt).
 TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
 {
     const char *prepared = getenv("HARROWFEN_UNIX_LINK");
@@ -390,7 +553,7 @@ TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
     ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Mapletide.tmp)@1-=87"}}));
     ExpectUntouched(2);
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
-    EXPECT_FALSE(FileExists(At("Mapletide.dll.bak")));
+    EXPECT_FALSE(FileExists(At(Backup(2))));
     for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
@@ -401,8 +564,8 @@ TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
     // In use, the installed file is moved aside; then the new file can't go
     // in, nor the old one back: the old one waits as a backup.
     ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS",
-                             "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(Mapletide.dll.bak)@1-=87"}}));
-    EXPECT_TRUE(ReadWholeFile(At("Mapletide.dll.bak")) == OldContent(2));
+                             "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(" + Backup(2) + ")@1-=87"}}));
+    EXPECT_TRUE(ReadWholeFile(At(Backup(2))) == OldContent(2));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     ASSERT_TRUE(RunUpdater());
     ExpectReplaced(2);
@@ -413,7 +576,7 @@ TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
 TEST_F(UpdaterTest, DanglingLinksDoNotStopTheirRows)
 {
     Stage(install.Folder());
-    std::filesystem::create_symlink("nowhere", At("Larkspan.dll.bak"));
+    std::filesystem::create_symlink("nowhere", At(Backup(0)));
     std::filesystem::remove(At("Glimmerock.dll"));
     std::filesystem::create_symlink("nowhere", At("Glimmerock.dll"));
     ASSERT_TRUE(RunUpdater());
