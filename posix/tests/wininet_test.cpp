@@ -336,7 +336,8 @@ TEST_F(WininetContract, OnlyRedirectStatusesAreFollowedAndOnlyWhenAsked)
 }
 
 // Replies that are not what a plain response looks like. A head without
-// fields is one HTTP allows, and it is handed out as sent. The rest have no
+// fields is one HTTP allows, and it is handed out as sent, version and
+// reason as they came. The rest have no
 // HTTP head the layer could hand out, and the opening fails. Wine makes up
 // "HTTP/1.0 200 OK" for a reply that is not HTTP (HTTP/0.9), and takes any
 // informational status but 100 for the final one, the real response after
@@ -353,6 +354,8 @@ TEST_F(WininetContract, RepliesWithoutAUsableHead)
     } cases[] = {
         {"HTTP/1.0 200 OK\r\n\r\nhello world", 200, "HTTP/1.0 200 OK\r\n\r\n", "hello world",
          200, "HTTP/1.0 200 OK\r\n\r\n", "hello world"},
+        {"HTTP/1.1 200 Fine\r\n\r\nhello", 200, "HTTP/1.1 200 Fine\r\n\r\n", "hello",
+         200, "HTTP/1.1 200 Fine\r\n\r\n", "hello"},
         {"not HTTP\r\n\r\nhello", 0, "", "", 200, "HTTP/1.0 200 OK\r\n\r\n", "\r\nhello"},
         {"HTTP/1.1 101 Switching Protocols\r\n\r\n", 0, "", "", 101, "HTTP/1.1 101 Switching Protocols\r\n\r\n", ""},
         {"HTTP/1.1 199 Odd\r\nContent-Length: 2\r\n\r\nok", 0, "", "",
