@@ -30,26 +30,49 @@ bool IsRedirect(DWORD status)
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-// The Location of a redirect response, in a buffer the caller frees; null
-// when the response is not a redirect or has no (or an empty) Location: it
-// is then the final response, whose status decides.
-char *RedirectLocation(HINTERNET request)
+enum Answer { kFinal, kRedirect, kUnreadable };
+
+// Whether the response is a redirect to follow, and then its Location in a
+// buffer the caller frees. One without a Location (or with an empty one) is
+// the final response, whose status decides. A response that can't be read
+// is reported and fails the download: taken for a final one, it might be
+// stored.
+Answer ReadRedirect(HINTERNET request, char **location)
 {
+    *location = NULL;
     DWORD status = 0, size = sizeof status;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL) ||
-        !IsRedirect(status))
-        return NULL;
-    size = 0;
-    if (HttpQueryInfoA(request, HTTP_QUERY_LOCATION, NULL, &size, NULL) || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return NULL;
-    char *location = (char *)malloc(size + 1);
-    if (!location) return NULL;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, location, &size, NULL) || size == 0) {
-        free(location);
-        return NULL;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
+        ReportFailure("HttpQueryInfo Error");
+        return kUnreadable;
     }
-    location[size] = 0;
-    return location;
+    if (!IsRedirect(status)) return kFinal;
+    size = 0;
+    // Asking with no buffer fails by design and says how much to take; an
+    // answer that needs no room is an empty Location.
+    if (HttpQueryInfoA(request, HTTP_QUERY_LOCATION, NULL, &size, NULL) ||
+        GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND)
+        return kFinal;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+        ReportFailure("HttpQueryInfo Error");
+        return kUnreadable;
+    }
+    char *value = (char *)malloc(size + 1);
+    if (!value) {
+        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        return kUnreadable;
+    }
+    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, value, &size, NULL)) {
+        ReportFailure("HttpQueryInfo Error");
+        free(value);
+        return kUnreadable;
+    }
+    value[size] = 0;
+    if (size == 0) {
+        free(value);
+        return kFinal;
+    }
+    *location = value;
+    return kRedirect;
 }
 
 // `location` taken against `base`, in a buffer the caller frees; null with
@@ -94,10 +117,12 @@ HINTERNET OpenUrl(HINTERNET session, const char *url)
             ReportFailure(kLabel);
             break;
         }
-        char *location = RedirectLocation(request);
-        if (!location) break;  // the final response
+        char *location;
+        Answer answer = ReadRedirect(request, &location);
+        if (answer == kFinal) break;
         InternetCloseHandle(request);
         request = NULL;
+        if (answer == kUnreadable) break;
         if (redirects == kMaxRedirects) {
             free(location);
             ReportFailureWith(ERROR_HTTP_REDIRECT_FAILED, kLabel);
