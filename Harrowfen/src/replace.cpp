@@ -7,10 +7,10 @@
 // name empty between two renames, the one moment a run stopped from outside
 // can leave behind, and the next run puts right. Every step can be refused
 // while the main application's process is still going away, so refusals for a
-// busy file are retried until the row's patience runs out. Where the installed
-// file is a program image, only a whole image of its kind goes in its place
-// (image.cpp); any other waiting file is left where it is, with one line on
-// the debugger output.
+// busy file are retried until the row's patience runs out. In a program row
+// whose installed file is a program image, only a whole image of its kind goes
+// in its place (image.cpp); any other waiting file is left where it is, with
+// one line on the debugger output. The data row's file is never read.
 //
 // Natively, rename and remove reach the layer's Windows-like wrappers in
 // posix/src/msvcrt.cpp through the linker's --wrap (winposix_runtime, which
@@ -30,11 +30,11 @@
 #include <string.h>
 
 const ReplacementRow kReplacementTable[5] = {
-    {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.harrowfen-old"},
-    {"Glimmerock.dll", "Glimmerock.tmp", "Glimmerock.dll.harrowfen-old"},
-    {"Mapletide.dll", "Mapletide.tmp", "Mapletide.dll.harrowfen-old"},
-    {"wrenmarsh.dat", "wrenmarsh.tmp", "wrenmarsh.dat.harrowfen-old"},
-    {"Quillbrook.exe", "Quillbrook.tmp", "Quillbrook.exe.harrowfen-old"},
+    {"Larkspan.dll", "Larkspan.tmp", "Larkspan.dll.harrowfen-old", true},
+    {"Glimmerock.dll", "Glimmerock.tmp", "Glimmerock.dll.harrowfen-old", true},
+    {"Mapletide.dll", "Mapletide.tmp", "Mapletide.dll.harrowfen-old", true},
+    {"wrenmarsh.dat", "wrenmarsh.tmp", "wrenmarsh.dat.harrowfen-old", false},
+    {"Quillbrook.exe", "Quillbrook.tmp", "Quillbrook.exe.harrowfen-old", true},
 };
 
 const ReplacePatience kRowPatience = {10000, 250};
@@ -234,6 +234,7 @@ enum Fit { kFits, kBusy, kDoesNotFit };
 
 Fit CheckFit(const ReplacementRow &row, const char *reference)
 {
+    if (!row.program) return kFits;
     const char *about, *why;
     ImageVerdict verdict = CheckImage(reference, row.waiting, &about, &why);
     if (verdict == kImageFits) return kFits;
@@ -254,11 +255,11 @@ enum AsideResult { kReplacedThroughBackup, kTryAgain, kWaitingRefused, kGiveUp }
 // The fallback for an installed file in use: moves it aside, moves the
 // waiting file in, and puts the old one back if that is refused. The waiting
 // file goes in by rename, which never replaces: the installed name is empty
-// then, and anything that appeared there since is not ours to overwrite. It
-// keeps its own permission bits natively, where this path is not taken in
-// use: Linux replaces a running program's file, so the layer refuses the
-// replacing move only where renaming the installed file aside is refused too
-// (permissions); on Windows there are no bits to keep.
+// then, and anything that appeared there since is not ours to overwrite.
+// Natively it keeps its own permission bits this way, but no file in use
+// leads here: Linux replaces a running program's file, so the layer refuses
+// the replacing move with ERROR_ACCESS_DENIED only where renaming the
+// installed file aside is refused too (permissions). Windows has no such bits.
 AsideResult ReplaceThroughBackup(const ReplacementRow &row, Backups *backups, DWORD rowStart,
                                  const ReplacePatience &patience)
 {

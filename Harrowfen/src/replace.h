@@ -10,6 +10,7 @@ struct ReplacementRow {
     const char *installed;  // the file the installation uses
     const char *waiting;    // its new version, waiting to take its place
     const char *backup;     // where an installed file in use stands while it is replaced
+    bool program;           // a program image (a library or the main program), not data
 };
 
 // The installation's files, in the order they are replaced: the main
@@ -39,8 +40,8 @@ bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
 // aside first and put back if the waiting file can't be moved in; the name is
 // then empty for the time between two renames. Also finishes or undoes a row
 // that an earlier run left half done. Only a plain file is an update; a
-// folder in the installed file's place is left alone. Where the installed
-// file is a program image, only a whole image of its kind replaces it;
+// folder in the installed file's place is left alone. In a program row whose
+// installed file is a program image, only a whole image of its kind replaces it;
 // another waiting file is left where it is, with one debugger line. Files
 // that are busy are retried for a while; refusals that waiting can't end are
 // not; nothing else is reported.

@@ -62,7 +62,7 @@ TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
     // Upper bounds of the calls one update makes of each function.
     const std::pair<const char *, int> functions[] = {
         {"GetFileAttributesA", 35}, {"MoveFileExA", 5}, {"rename", 2}, {"remove", 2},
-        {"fopen", 5},               {"FindWindowW", 1}, {"ShellExecuteW", 1}};
+        {"fopen", 4},               {"FindWindowW", 1}, {"ShellExecuteW", 1}};
     for (const auto &function : functions) {
         for (int n = 1; n <= function.second; n++) {
             std::string rule = std::string(function.first) + "@" + std::to_string(n) + "=87";

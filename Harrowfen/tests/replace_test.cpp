@@ -60,7 +60,7 @@ protected:
         names[kInstalledName] = Path("Mapletide.dll");
         names[kWaitingName] = Path("Mapletide.tmp");
         backup = Path(kReplacementTable[2].backup);
-        row = {names[kInstalledName].c_str(), names[kWaitingName].c_str(), backup.c_str()};
+        row = {names[kInstalledName].c_str(), names[kWaitingName].c_str(), backup.c_str(), true};
         for (int index = 0; index < kBackupNames; index++) {
             char name[MAX_PATH];
             ASSERT_TRUE(BackupName(row, index, name, sizeof name));
