@@ -43,21 +43,19 @@ bool LooksLikeHtml(const char *block, DWORD length)
 
 // A real HTTP response has a status line. WinINet takes anything else for
 // HTTP/0.9 and makes up "HTTP/1.0 200 OK" with no field for it, which is
-// garbage, not a body to store; nothing it offers tells that from a real
-// head without fields, so on Windows a head must have a field. The native
-// build's WinINet refuses such a reply itself and never makes up a head:
-// there a head without fields, which HTTP allows, is taken.
+// garbage, not a body to store; nothing it offers tells that head from the
+// same one really sent, so on Windows that one head is refused. Any other
+// head without fields (another version, status or reason) is real, as HTTP
+// allows. The native build's WinINet refuses a reply that is not HTTP
+// itself and never makes up a head.
 bool LooksLikeHttp(const char *headers, DWORD size)
 {
     if (size < 5 || memcmp(headers, "HTTP/", 5) != 0) return false;
-    const char *lineEnd = (const char *)memchr(headers, '\n', size);
-    if (!lineEnd) return false;
 #ifdef _WIN32
-    DWORD rest = size - (DWORD)(lineEnd + 1 - headers);
-    return rest > 2 && lineEnd[1] != '\r' && lineEnd[1] != '\n';
-#else
-    return true;
+    static const char kMadeUp[] = "HTTP/1.0 200 OK\r\n\r\n";
+    if (size >= sizeof kMadeUp - 1 && memcmp(headers, kMadeUp, sizeof kMadeUp - 1) == 0) return false;
 #endif
+    return memchr(headers, '\n', size) != NULL;
 }
 
 // The headers are read in full, as a check that the response is HTTP; the
