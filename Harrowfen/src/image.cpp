@@ -130,10 +130,13 @@ const char *ExamineElf(Image *image, const unsigned char *start, size_t got, Kin
         if (sections == 0) sections = wide ? Field(first + 32, 8, big) : Field(first + 20, 4, big);
         if (programs == 0xffff) programs = Field(first + (wide ? 44 : 28), 4, big);
     }
-    if (programs && !Within(programAt, programs * programEntry, image->size)) return "program headers past the end";
+    // Counts are compared with the file's size before they are multiplied.
+    if (programs && programEntry < (wide ? 56u : 32u)) return "program headers malformed";
+    if (programs && (programs > image->size / programEntry || !Within(programAt, programs * programEntry, image->size)))
+        return "program headers past the end";
     if (!sectionsAt) return NULL;
-    // The count is bounded by the file's size from here on.
-    if (!Within(sectionsAt, sections * sectionEntry, image->size)) return "section headers past the end";
+    if (sections > image->size / sectionEntry || !Within(sectionsAt, sections * sectionEntry, image->size))
+        return "section headers past the end";
     for (Offset i = 0; i < sections; i++) {
         unsigned char section[64];
         if (!ReadAt(image, sectionsAt + i * sectionEntry, section, sectionSize)) return "section headers past the end";
