@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Installs the native build into a scratch prefix and builds two programs of
 somebody else's against it, once with find_package(Larkspan) and once with
-pkg-config, then has each download from a loopback server. What is installed
+pkg-config, and once more with the sources as part of their project
+(add_subdirectory), then has each download from a loopback server. What is installed
 must carry its C++ runtime inside and export only C names, so that a caller
 loads no libstdc++ for it and its own C++ runtime meets nothing of ours.
 
@@ -39,6 +40,11 @@ def main(build, source):
                         f"-DCMAKE_PREFIX_PATH={prefix}"], check=True, stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", consumer], check=True, stdout=subprocess.DEVNULL)
 
+        from_source = os.path.join(scratch, "from-source")
+        subprocess.run(["cmake", "-S", os.path.join(source, "tests", "consumer"), "-B", from_source,
+                        f"-DLARKSPAN_SOURCE={source}"], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run(["cmake", "--build", from_source, "-j2"], check=True, stdout=subprocess.DEVNULL)
+
         flags = subprocess.run(["pkg-config", "--cflags", "--libs", "larkspan"], check=True, capture_output=True, text=True,
                                env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"))).stdout.split()
         with_pkg_config = os.path.join(scratch, "with-pkg-config")
@@ -51,7 +57,7 @@ def main(build, source):
         base, server = loopback.serve(site)
         try:
             for program in (os.path.join(consumer, "consumer-c"), os.path.join(consumer, "consumer-cxx"), with_pkg_config,
-                            os.path.join(prefix, "bin", "larkspan-get")):
+                            os.path.join(from_source, "consumer-c"), os.path.join(prefix, "bin", "larkspan-get")):
                 out = os.path.join(scratch, "out.bin")
                 result = subprocess.run([program, f"{base}/payload.bin", out], stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL).returncode
@@ -60,7 +66,7 @@ def main(build, source):
                 os.remove(out)
         finally:
             server.shutdown()
-    print("installed tree: find_package, pkg-config and larkspan-get all download right")
+    print("installed tree and sources: find_package, pkg-config, add_subdirectory and larkspan-get all download right")
 
 
 if __name__ == "__main__":
