@@ -1,7 +1,7 @@
-# larkspan_version_resource(target file-name description): gives a Windows
-# target a version resource carrying the project's version, and a program
-# (not the DLL, which runs under its caller's manifest) the application
-# manifest cmake/program.manifest.
+# larkspan_version_resource(target file-name description [manifest]): gives a
+# Windows target a version resource carrying the project's version, and a
+# program (not the DLL, which runs under its caller's manifest) the
+# application manifest cmake/program.manifest, or the file `manifest`.
 function(larkspan_version_resource target file_name description)
   if(NOT WIN32)
     return()
@@ -14,9 +14,17 @@ function(larkspan_version_resource target file_name description)
     set(VERSION_FILE_TYPE VFT_DLL)
   else()
     set(VERSION_FILE_TYPE VFT_APP)
-    set(manifest_rc ${PROJECT_SOURCE_DIR}/cmake/program-manifest.rc)
+    if(ARGC GREATER 3)
+      # As cmake/program-manifest.rc does for the programs' one.
+      set(manifest ${ARGV3})
+      set(manifest_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}-manifest.rc)
+      file(WRITE ${manifest_rc} "// ${target}'s application manifest: RT_MANIFEST (24), ID 1.\n1 24 \"${manifest}\"\n")
+    else()
+      set(manifest_rc ${PROJECT_SOURCE_DIR}/cmake/program-manifest.rc)
+      set(manifest ${PROJECT_SOURCE_DIR}/cmake/program.manifest)
+    endif()
     target_sources(${target} PRIVATE ${manifest_rc})
-    set_source_files_properties(${manifest_rc} PROPERTIES OBJECT_DEPENDS ${PROJECT_SOURCE_DIR}/cmake/program.manifest)
+    set_source_files_properties(${manifest_rc} PROPERTIES OBJECT_DEPENDS ${manifest})
   endif()
   set(output ${CMAKE_CURRENT_BINARY_DIR}/${target}-version.rc)
   configure_file(${PROJECT_SOURCE_DIR}/cmake/version.rc.in ${output} @ONLY)

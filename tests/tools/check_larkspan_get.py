@@ -1,19 +1,30 @@
 #!/usr/bin/env python3
-"""larkspan-get as a user meets it: a file name that starts with '-' after
-'--', a reader of standard error that goes away mid-download, failures
-that say why without --debug, and (natively) a DISPLAY whose X server is
-stopped, which its message-only window never asks.
+"""larkspan-get as a user meets it: where the body goes (the URL's name, -o,
+FILE, standard output), an exit code for each cause, a file that a failed
+download leaves as it was, failures that name what they concern and say
+why without --debug, a proxy hint that names only what this build reads, a
+reader of standard error that goes away mid-download, the live line on a
+terminal (never a raw escape), Ctrl-C, and (natively) a DISPLAY whose X
+server is stopped, which its message-only window never asks.
 
     check_larkspan_get.py PROGRAM [RUNNER]
 """
+import fcntl
 import filecmp
+import http.server
 import os
+import pty
+import re
+import select
 import shutil
 import signal
 import socket
 import subprocess
 import sys
 import tempfile
+import termios
+import threading
+import time
 
 import loopback
 
@@ -22,6 +33,27 @@ def unused_port():
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
         return probe.getsockname()[1]
+
+
+class Awkward(http.server.BaseHTTPRequestHandler):
+    """/short.bin announces 100000 bytes and sends 5000; /stall.bin sends 64000
+    of 10^6 and then nothing until the test ends; anything else is a 404."""
+    stop = threading.Event()
+
+    def do_GET(self):
+        if self.path not in ("/short.bin", "/stall.bin"):
+            self.send_error(404)
+            return
+        self.send_response(200)
+        self.send_header("Content-Length", "100000" if self.path == "/short.bin" else "1000000")
+        self.end_headers()
+        self.wfile.write(b"x" * (5000 if self.path == "/short.bin" else 64000))
+        self.wfile.flush()
+        if self.path == "/stall.bin":
+            Awkward.stop.wait(60)
+
+    def log_message(self, *args):
+        pass
 
 
 def stopped_x_server():
@@ -37,6 +69,40 @@ def stopped_x_server():
     return server, display
 
 
+def on_terminal(command, cwd, interrupt_when=None):
+    """Runs COMMAND with a terminal of its own as stdin and stderr (its
+    controlling one, so ^C there interrupts it); returns (exit code, what the
+    terminal showed). Types ^C once interrupt_when() is true."""
+    master, slave = pty.openpty()
+
+    def own_terminal():
+        os.setsid()
+        fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+    child = subprocess.Popen(command, cwd=cwd, stdin=slave, stdout=subprocess.DEVNULL, stderr=slave,
+                             preexec_fn=own_terminal)
+    os.close(slave)
+    shown, deadline = b"", time.monotonic() + 60
+    while time.monotonic() < deadline:
+        if interrupt_when and interrupt_when():
+            os.write(master, b"\x03")
+            interrupt_when = None
+        ready, _, _ = select.select([master], [], [], 0.1)
+        try:
+            chunk = os.read(master, 65536) if ready else b""
+        except OSError:  # the terminal's other side is closed: the program is done
+            break
+        if ready and not chunk:
+            break
+        shown += chunk
+    os.close(master)
+    try:
+        return child.wait(timeout=30), shown.decode("utf-8", "replace")
+    except subprocess.TimeoutExpired:
+        child.kill()
+        return None, shown.decode("utf-8", "replace")
+
+
 def main(program, runner=None):
     command = ([runner] if runner else []) + [program]
     # The runner finds the build's Wine prefix from the current folder, which
@@ -47,13 +113,97 @@ def main(program, runner=None):
     with tempfile.TemporaryDirectory() as scratch:
         site = os.path.join(scratch, "site")
         os.makedirs(site)
-        expected = loopback.payload(site)
+        expected = open(loopback.payload(site), "rb").read()
+        with open(os.path.join(site, "page.html"), "wb") as page:
+            page.write(b"<!DOCTYPE html><title>sign in</title>")
         base, server = loopback.serve(site)
+        awkward = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Awkward)
+        threading.Thread(target=awkward.serve_forever, daemon=True).start()
+        odd = f"http://127.0.0.1:{awkward.server_address[1]}"
+
+        def path(name):
+            return os.path.join(scratch, name)
+
+        def old(name):
+            with open(path(name), "wb") as f:
+                f.write(b"old file\n")
+            return name
+
+        def holds(name, content):
+            return os.path.exists(path(name)) and open(path(name), "rb").read() == content
+
         try:
-            stored = subprocess.run(command + ["--", f"{base}/payload.bin", "-dash.bin"], cwd=scratch,
-                                    capture_output=True)
-            if stored.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "-dash.bin"), expected, shallow=False):
-                problems.append(f"-- then -dash.bin: result {stored.returncode}, or the file differs")
+            direct = {name: value for name, value in os.environ.items() if not name.lower().endswith("_proxy")}
+            proxied = dict(direct, http_proxy=base)
+            excepted = dict(proxied, no_proxy="update.invalid")
+            # HTTP_PROXY in capitals: Wine takes it for every scheme, the native
+            # build for none; https_proxy is never read for an http URL.
+            capitals = dict(direct, HTTP_PROXY=base, https_proxy=base)
+            capitals_words = ("the proxy that HTTP_PROXY names" if runner else "(the server answered 404 Not Found")
+            missing_folder = os.path.join("no-such-folder", "x.bin")
+            # (arguments, environment, exit code, words on stderr, what must hold after)
+            rows = [
+                (["--", f"{base}/payload.bin", "-dash.bin"], direct, 0, "", lambda: holds("-dash.bin", expected)),
+                ([f"{base}/payload.bin"], direct, 0, "to payload.bin", lambda: holds("payload.bin", expected)),
+                (["--output", "named.bin", f"{base}/payload.bin"], direct, 0, "", lambda: holds("named.bin", expected)),
+                ([f"{base}/", "-q"], direct, 2, f"{base}/ does not end with a file name; name the file with -o",
+                 lambda: True),
+                (["-O", f"{base}/payload.bin"], direct, 2, "unknown option -O", lambda: True),
+                ([f"{base}/missing.bin", old("kept404.bin")], direct, 22,
+                 f"{base}/missing.bin: HTTP Status Error: 404 (the server answered 404 Not Found",
+                 lambda: holds("kept404.bin", b"old file\n")),
+                ([f"http://127.0.0.1:{unused_port()}/x", "failed.bin"], direct, 7,
+                 "(12029: could not connect to the server)", lambda: not os.path.exists(path("failed.bin"))),
+                (["https://update.invalid/x", "failed.bin"], proxied, 22,
+                 "HTTP Status Error: 501 (the server, or the proxy that http_proxy names", lambda: True),
+                (["https://update.invalid/x", "failed.bin"], excepted, 6,
+                 "(12007: the server's name could not be resolved)", lambda: True),
+                ([f"{base}/missing.bin", "failed.bin"], capitals, 22, capitals_words, lambda: True),
+                # Cut short over a file that was there: the file stays, and what
+                # arrived is dropped, or kept under .part when asked.
+                ([f"{odd}/short.bin", old("kept.bin")], direct, 18, f"{odd}/short.bin: ",
+                 lambda: holds("kept.bin", b"old file\n") and not os.path.exists(path("kept.bin.part"))),
+                (["--keep-partial", f"{odd}/short.bin", "-o", old("partial.bin")], direct, 18,
+                 "what arrived is kept in partial.bin.part",
+                 lambda: holds("partial.bin", b"old file\n") and holds("partial.bin.part", b"x" * 5000)),
+                (["-o", missing_folder, f"{base}/payload.bin"], direct, 23,
+                 f"cannot create {missing_folder}.part (beside {missing_folder}): the folder does not exist",
+                 lambda: True),
+                ([f"{base}/page.html", "-q"], direct, 120, "120 (stored, but it looks like an HTML page): to page.html",
+                 lambda: holds("page.html", b"<!DOCTYPE html><title>sign in</title>")),
+                (["-q", f"{base}/payload.bin", "-o", "quiet.bin"], direct, 0, None, lambda: holds("quiet.bin", expected)),
+            ]
+            # Under Wine a name past ASCII reaches the library through the UTF-8
+            # code page that larkspan-get.exe's manifest asks for.
+            rows.append((["-o", "загрузка.bin", f"{base}/payload.bin"], direct, 0, "to загрузка.bin",
+                         lambda: holds("загрузка.bin", expected)))
+            for arguments, environment, code, words, check in rows:
+                run = subprocess.run(command + arguments, cwd=scratch, capture_output=True, env=environment)
+                stderr = run.stderr.decode("utf-8", "replace")
+                quiet_broken = words is None and stderr.strip()
+                if run.returncode != code or (words and words not in stderr) or quiet_broken or not check():
+                    problems.append(f"{arguments}: exit {run.returncode} (expected {code}), '{words}' expected in:\n"
+                                    f"{stderr}")
+                if run.stdout:
+                    problems.append(f"{arguments}: wrote to standard output")
+            leftovers = [name for name in os.listdir(scratch) if name.endswith(".part") and name != "partial.bin.part"]
+            if leftovers:
+                problems.append(f".part files left behind: {leftovers}")
+
+            # Standard output: the body, and nothing else; the old form's '-' too.
+            for arguments in (["-o", "-", "-q", f"{base}/payload.bin"], [f"{base}/payload.bin", "-"]):
+                run = subprocess.run(command + arguments, cwd=scratch, capture_output=True)
+                if run.returncode != 0 or run.stdout != expected or ("-q" in arguments and run.stderr):
+                    problems.append(f"{arguments}: exit {run.returncode}, {len(run.stdout)} bytes on stdout:\n"
+                                    f"{run.stderr.decode('utf-8', 'replace')}")
+            # A reader of standard output that leaves (| head -c 10) ends the download with 23.
+            reader = subprocess.Popen(["head", "-c", "10"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
+            run = subprocess.run(command + [f"{base}/payload.bin", "-"], cwd=scratch, stdout=reader.stdin,
+                                 stderr=subprocess.PIPE, timeout=60)
+            reader.stdin.close()
+            reader.wait()
+            if run.returncode != 23 or b"standard output stopped taking the body" not in run.stderr:
+                problems.append(f"| head: exit {run.returncode}:\n{run.stderr.decode('utf-8', 'replace')}")
 
             # As with `2>&1 | head -1`: the reader is gone before the first line.
             reader, writer = os.pipe()
@@ -61,25 +211,22 @@ def main(program, runner=None):
             piped = subprocess.run(command + ["--debug", f"{base}/payload.bin", "piped.bin"], cwd=scratch,
                                    stdout=subprocess.DEVNULL, stderr=writer)
             os.close(writer)
-            if piped.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "piped.bin"), expected, shallow=False):
+            if piped.returncode != 0 or not filecmp.cmp(path("piped.bin"), path("site/payload.bin"), shallow=False):
                 problems.append(f"stderr closed: result {piped.returncode}, or the file differs")
 
-            # A proxy that refuses the tunnel for an https URL (a plain web
-            # server answers CONNECT with 501): its status is the answer. The
-            # proxy is named by http_proxy alone, which every build takes for
-            # https too; no_proxy sends the request past it.
-            direct = {name: value for name, value in os.environ.items() if not name.lower().endswith("_proxy")}
-            proxied = dict(direct, http_proxy=base)
-            excepted = dict(proxied, no_proxy="update.invalid")
-            for url, words, environment in [
-                    (f"{base}/missing.bin", "HTTP Status Error: 404 (the server answered 404 Not Found", direct),
-                    (f"http://127.0.0.1:{unused_port()}/x", "(12029: could not connect to the server)", direct),
-                    ("https://update.invalid/x", "HTTP Status Error: 501 (the server, or the proxy that", proxied),
-                    ("https://update.invalid/x", "(12007: the server's name could not be resolved)", excepted)]:
-                failed = subprocess.run(command + [url, "failed.bin"], cwd=scratch, capture_output=True, text=True,
-                                        env=environment)
-                if failed.returncode != 1 or words not in failed.stderr:
-                    problems.append(f"{url}: result {failed.returncode}, no '{words}' in:\n{failed.stderr}")
+            # A terminal: the live line, drawn with escapes the terminal takes,
+            # never shown raw ("[K" with no ESC before it, as an old console would).
+            code, shown = on_terminal(command + ["-o", "live.bin", f"{base}/payload.bin"], scratch)
+            bare = re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", shown)
+            if code != 0 or "blocks" not in bare or "[K" in bare or "\x1b" in bare:
+                problems.append(f"on a terminal: exit {code}, shown: {shown!r}")
+            # ^C on it: exit 130, the .part file gone, the old file as it was.
+            code, shown = on_terminal(command + [f"{odd}/stall.bin", old("stalled.bin")], scratch,
+                                      lambda: os.path.exists(path("stalled.bin.part"))
+                                      and os.path.getsize(path("stalled.bin.part")) > 0)
+            if (code != 130 or not holds("stalled.bin", b"old file\n") or os.path.exists(path("stalled.bin.part"))):
+                problems.append(f"^C: exit {code}, or the files are not as they were; shown: {shown!r}")
+            Awkward.stop.set()
 
             # Under Wine the display is Wine's own business; natively nothing may wait for it.
             if not runner and shutil.which("Xvfb"):
@@ -87,8 +234,7 @@ def main(program, runner=None):
                 try:
                     held = subprocess.run(command + [f"{base}/payload.bin", "stopped-display.bin"], cwd=scratch,
                                           capture_output=True, env=dict(os.environ, DISPLAY=display), timeout=30)
-                    if held.returncode != 0 or not filecmp.cmp(os.path.join(scratch, "stopped-display.bin"),
-                                                               expected, shallow=False):
+                    if held.returncode != 0 or not holds("stopped-display.bin", expected):
                         problems.append(f"DISPLAY={display} stopped: result {held.returncode}, or the file differs")
                 except subprocess.TimeoutExpired:
                     problems.append(f"DISPLAY={display} stopped: still running after 30 s")
@@ -97,10 +243,13 @@ def main(program, runner=None):
                     x_server.send_signal(signal.SIGCONT)
                     x_server.wait()
         finally:
+            Awkward.stop.set()
             server.shutdown()
+            awkward.shutdown()
     if problems:
         sys.exit("\n".join(problems))
-    print("larkspan-get: '--', a closed stderr, failures in words and a stopped display all right")
+    print("larkspan-get: outputs, exit codes, files kept whole, failures in words, proxy hints, standard output, "
+          "a closed stderr, the terminal, ^C and a stopped display all right")
 
 
 if __name__ == "__main__":

@@ -1,8 +1,16 @@
 #include "failure_words.h"
 
+#include "wine.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#ifdef _WIN32
+#include <windows.h>
+#define strcasecmp _stricmp
+#else
+#include <strings.h>
+#endif
 
 namespace {
 
@@ -48,18 +56,14 @@ const Meaning kErrorWords[] = {
     {32, "the file is in use by another program"},
     {39, "the disk is full"},
     {87, "a parameter is missing or not valid"},
+    {109, "the reader of the pipe went away"},
     {112, "the disk is full"},
     {122, "a buffer was too small"},
     {123, "the file name is not valid"},
     {206, "the file name is too long"},
+    {232, "the reader of the pipe went away"},
+    {233, "nobody reads the pipe"},
 };
-
-const char *ErrorWords(unsigned long code)
-{
-    for (const Meaning &meaning : kErrorWords)
-        if (meaning.code == code) return meaning.words;
-    return NULL;
-}
 
 const char *StatusWords(unsigned long status)
 {
@@ -82,22 +86,100 @@ const char *StatusWords(unsigned long status)
     }
 }
 
-// The proxy variable of the environment that is set, if any. A status
-// that came back through a proxy may be the proxy's own refusal (of a
-// tunnel for https, say) rather than the server's answer.
-const char *ProxyVariable()
+bool Under(const std::string &host, std::string entry)
 {
-    static const char *const names[] = {"https_proxy", "HTTPS_PROXY", "http_proxy", "HTTP_PROXY", "all_proxy", "ALL_PROXY"};
-    for (const char *name : names) {
-        const char *value = getenv(name);
-        if (value && *value) return name;
+    if (!entry.empty() && entry[0] == '.') entry.erase(0, 1);
+    if (entry.empty() || entry.size() > host.size()) return false;
+    if (strcasecmp(host.c_str() + host.size() - entry.size(), entry.c_str()) != 0) return false;
+    return host.size() == entry.size() || host[host.size() - entry.size() - 1] == '.';
+}
+
+// no_proxy as curl and Wine take it: "*", or names separated by commas (or
+// spaces), each matching the host and the hosts under it.
+bool Excepted(const std::string &host)
+{
+    const char *list = getenv("no_proxy");
+    if (!list || !*list) list = getenv("NO_PROXY");
+    if (!list) return false;
+    std::string entries(list);
+    for (size_t start = 0; start < entries.size();) {
+        size_t end = entries.find_first_of(", ", start);
+        if (end == std::string::npos) end = entries.size();
+        std::string entry = entries.substr(start, end - start);
+        if (entry == "*" || Under(host, entry)) return true;
+        start = end + 1;
     }
+    return false;
+}
+
+// The variable `name` as the environment spells it. Windows' getenv finds
+// HTTP_PROXY for "http_proxy" too: names differ only in case there.
+const char *SetVariable(const char *name)
+{
+    const char *value = getenv(name);
+    if (!value || !*value) return NULL;
+#ifdef _WIN32
+    static char spelled[64];
+    size_t length = strlen(name);
+    char *block = GetEnvironmentStringsA();
+    for (const char *entry = block; block && *entry; entry += strlen(entry) + 1) {
+        if (_strnicmp(entry, name, length) == 0 && entry[length] == '=' && length < sizeof spelled) {
+            memcpy(spelled, entry, length);
+            spelled[length] = '\0';
+            name = spelled;
+            break;
+        }
+    }
+    if (block) FreeEnvironmentStringsA(block);
+#endif
+    return name;
+}
+
+// The proxy variable of the environment that this build took for `url`, if
+// any: a status that came back through a proxy may be the proxy's own
+// refusal (of a tunnel for https, say) rather than the server's answer. Only
+// variables the build reads for that scheme are named (the README's proxy
+// table). Natively, curl's: http_proxy for http; https_proxy or HTTPS_PROXY
+// for https, else all_proxy or ALL_PROXY for both, and for https http_proxy
+// when none of those is set. HTTP_PROXY in capitals is never read. Under
+// Wine, http_proxy or HTTP_PROXY, for every scheme. Windows itself reads no
+// variable: its proxy is the system's setting.
+const char *ProxyVariable(const char *url)
+{
+    const char *rest = strstr(url, "://");
+    if (!rest) return NULL;
+    std::string scheme(url, rest - url);
+    rest += 3;
+    std::string authority(rest, strcspn(rest, "/?#"));
+    std::string host = authority.substr(authority.find('@') == std::string::npos ? 0 : authority.find('@') + 1);
+    host = host[0] == '[' ? host.substr(0, host.find(']') + 1) : host.substr(0, host.find(':'));
+#ifdef _WIN32
+    static const char *const http[] = {"http_proxy"};  // either spelling: see SetVariable
+    static const char *const https[] = {"http_proxy"};
+    if (!UnderWine()) return NULL;
+#else
+    static const char *const http[] = {"http_proxy", "all_proxy", "ALL_PROXY"};
+    static const char *const https[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY", "http_proxy"};
+#endif
+    if (Excepted(host)) return NULL;
+    bool secure = strcasecmp(scheme.c_str(), "https") == 0;
+    const char *const *names = secure ? https : http;
+    size_t count = secure ? sizeof https / sizeof *https : sizeof http / sizeof *http;
+    for (size_t i = 0; i < count; i++)
+        if (const char *name = SetVariable(names[i])) return name;
     return NULL;
 }
 
 }  // namespace
 
-std::string ExplainFailureLine(const std::string &line)
+const char *ErrorWords(unsigned long code)
+{
+    for (const Meaning &meaning : kErrorWords)
+        if (meaning.code == code) return meaning.words;
+    return NULL;
+}
+
+std::string ExplainFailureLine(const std::string &line, const char *url)
 {
     size_t separator = line.rfind(": ");
     if (separator == std::string::npos) return line;
@@ -109,7 +191,7 @@ std::string ExplainFailureLine(const std::string &line)
     char words[256];
     if (decimal) {
         const char *status = StatusWords(code);
-        const char *proxy = ProxyVariable();
+        const char *proxy = ProxyVariable(url);
         if (code == 407)
             snprintf(words, sizeof words, " (the proxy answered 407 %s)", status);
         else if (proxy)

@@ -1,12 +1,18 @@
-// larkspan-get: downloads a URL into a file with the Larkspan library, loaded
-// at run time and called with a message-only window of this thread's, whose
+// larkspan-get: downloads a URL with the Larkspan library, loaded at run
+// time and called with a message-only window of this thread's, whose
 // procedure draws the progress that the library's messages and debugger
-// lines carry.
-// Exits with the library's result code, and says why a download failed.
+// lines carry. The command line is in arguments.cpp, where the body goes in
+// output.cpp; this file runs the download and turns its outcome into one
+// exit code (exit_codes.h) and lines that say why.
 #include <Larkspan.h>
 
+#include "arguments.h"
 #include "debugwatch.h"
+#include "exit_codes.h"
 #include "failure_words.h"
+#include "interrupt.h"
+#include "live_line.h"
+#include "output.h"
 
 #include <stdio.h>
 #include <string.h>
@@ -15,9 +21,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#else
+#ifndef _WIN32
 #include <dlfcn.h>
 #include <limits.h>
 #include <signal.h>
@@ -25,9 +29,6 @@
 #endif
 
 namespace {
-
-const int kExitUsage = 2;
-const int kExitNoLibrary = 3;
 
 // Touched by the main thread only: the window's procedure runs there.
 struct Progress {
@@ -49,24 +50,6 @@ Progress progress;
 // of those, and the terminal is written in one place.
 std::mutex pendingLock;
 std::vector<std::string> pendingLines;
-
-void Usage(FILE *out)
-{
-    fprintf(out,
-            "usage: larkspan-get [--debug] [--] URL FILE\n"
-            "\n"
-            "Downloads URL into FILE with the Larkspan library and exits with its result:\n"
-            "  0    stored\n"
-            "  1    failed (the reason is printed)\n"
-            "  100  stored, but the body looks like an HTML page\n"
-            "  %d    wrong arguments, %d  the library could not be loaded\n"
-            "\n"
-            "  --debug   print the library's debugger output as it comes\n"
-            "  --help    show this text\n"
-            "  --version show the version\n"
-            "  --        end of options: what follows is URL and FILE even if it starts with -\n",
-            kExitUsage, kExitNoLibrary);
-}
 
 double Seconds(ULONGLONG milliseconds)
 {
@@ -97,21 +80,16 @@ unsigned long Blocks()
     return progress.messages ? progress.messages - 1 : 0;
 }
 
-void ClearLine()
-{
-    if (progress.lineShown) fputs("\r\033[K", stderr);
-    progress.lineShown = false;
-}
-
 void DrawLine(bool force)
 {
     ULONGLONG now = GetTickCount64();
     if (!force && progress.lineShown && now - progress.lastDrawn < 100) return;
     progress.lastDrawn = now;
     ULONGLONG elapsed = now - progress.started;
-    fprintf(stderr, "\r\033[K%lu blocks  about %s  %s  %.1f s", Blocks(), Amount(progress.kilobytes).c_str(),
-            Rate(progress.kilobytes, elapsed).c_str(), Seconds(elapsed));
-    fflush(stderr);
+    char text[160];
+    snprintf(text, sizeof text, "%lu blocks  about %s  %s  %.1f s", Blocks(), Amount(progress.kilobytes).c_str(),
+             Rate(progress.kilobytes, elapsed).c_str(), Seconds(elapsed));
+    LiveLineDraw(text);
     progress.lineShown = true;
 }
 
@@ -136,7 +114,7 @@ void TakeDebugLines()
         else
             progress.failures.push_back(text);
         if (!progress.debug) continue;
-        ClearLine();
+        LiveLineClear();
         // One output line per line of the string, so multi-line strings stay readable.
         for (const char *line = text.c_str(); *line;) {
             const char *end = strchr(line, '\n');
@@ -172,15 +150,6 @@ HWND CreateProgressWindow()
                            windowClass.hInstance, NULL);
 }
 
-bool StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(fileno(stderr)) != 0;
-#endif
-}
-
 // The library beside this program (or, natively, in ../lib of an installed
 // tree), else wherever the system's search finds it.
 LarkspanFunction LoadLarkspan()
@@ -210,13 +179,15 @@ LarkspanFunction LoadLarkspan()
 #endif
 }
 
-const char *Meaning(int result)
+// The library's failure lines, each naming what it concerns: the file's
+// lines the file the user named, the others the URL.
+void SayFailures(const Options &options)
 {
-    switch (result) {
-    case LARKSPAN_OK: return "stored";
-    case LARKSPAN_FAILED: return "failed";
-    case LARKSPAN_HTML: return "stored, but it looks like an HTML page";
-    default: return "unknown result";
+    for (const std::string &failure : progress.failures) {
+        bool file = failure.compare(0, 1, "f") == 0;  // fopen, fwrite, fflush, fclose Error
+        const char *output = options.output == "-" ? "standard output" : options.output.c_str();
+        fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : options.url,
+                ExplainFailureLine(failure, options.url).c_str());
     }
 }
 
@@ -229,41 +200,23 @@ int main(int argc, char **argv)
     // download: writes to it fail quietly instead.
     signal(SIGPIPE, SIG_IGN);
 #endif
-    const char *url = NULL, *path = NULL;
-    bool options = true;
-    for (int i = 1; i < argc; i++) {
-        if (options && strcmp(argv[i], "--") == 0) {
-            options = false;
-        } else if (options && (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0)) {
-            Usage(stdout);
-            return 0;
-        } else if (options && strcmp(argv[i], "--version") == 0) {
-            printf("larkspan-get %s\n", LARKSPAN_VERSION);
-            return 0;
-        } else if (options && strcmp(argv[i], "--debug") == 0) {
-            progress.debug = true;
-        } else if (options && argv[i][0] == '-' && argv[i][1] != '\0') {
-            fprintf(stderr, "larkspan-get: unknown option %s\n", argv[i]);
-            Usage(stderr);
-            return kExitUsage;
-        } else if (!url) {
-            url = argv[i];
-        } else if (!path) {
-            path = argv[i];
-        } else {
-            Usage(stderr);
-            return kExitUsage;
-        }
+    Options options = Options();
+    switch (ParseArguments(argc, argv, &options)) {
+    case kParsedDone: return kExitStored;
+    case kParsedUsage: return kExitUsage;
+    case kParsedRun: break;
     }
-    if (!url || !path) {
-        Usage(stderr);
-        return kExitUsage;
-    }
+    progress.debug = options.debug;
 
     LarkspanFunction larkspan = LoadLarkspan();
     if (!larkspan) return kExitNoLibrary;
 
-    progress.terminal = StderrIsTerminal();
+    Output output;
+    if (int failed = OutputOpen(&output, options.output.c_str())) return failed;
+    InterruptStart(options.keepPartial);
+    if (!output.stream) InterruptSetPartial(output.libraryPath.c_str());
+
+    progress.terminal = !options.quiet && LiveLineStart();
     DebugWatchStart(OnDebugString, NULL);
     HWND window = CreateProgressWindow();
     if (!window) fprintf(stderr, "larkspan-get: no progress window (error %lu); going on without one\n",
@@ -274,20 +227,26 @@ int main(int argc, char **argv)
     // window procedure, not a trip to another thread and back. A program
     // with a window to keep responsive downloads on a worker instead
     // (examples/download_on_worker.cpp); this one has nothing else to do.
-    int result = larkspan((char *)url, (char *)path, window, NULL);
+    int result = larkspan((char *)options.url, (char *)output.libraryPath.c_str(), window, NULL);
     ULONGLONG elapsed = GetTickCount64() - progress.started;
     TakeDebugLines();
-
-    if (progress.terminal) {
-        DrawLine(true);
-        fputc('\n', stderr);
-        progress.lineShown = false;
-    }
-    for (const std::string &failure : progress.failures)
-        fprintf(stderr, "larkspan-get: %s\n", ExplainFailureLine(failure).c_str());
-    fprintf(stderr, "larkspan-get: %d (%s): %lu blocks, about %s in %.2f s (%s)\n", result, Meaning(result),
-            Blocks(), Amount(progress.kilobytes).c_str(), Seconds(elapsed), Rate(progress.kilobytes, elapsed).c_str());
     if (window) DestroyWindow(window);
     DebugWatchStop();
-    return result;
+
+    if (progress.terminal) DrawLine(true);
+    LiveLineEnd();
+    progress.lineShown = false;
+    int code = ExitCodeForDownload(result, progress.failures);
+    SayFailures(options);
+    if (int failed = OutputFinish(&output, code == kExitStored || code == kExitHtml, options.keepPartial))
+        code = failed;
+    InterruptSetPartial(NULL);
+
+    const char *name = output.target == "-" ? "standard output" : output.target.c_str();
+    bool stored = code == kExitStored || code == kExitHtml;
+    if (!options.quiet || !stored || code == kExitHtml)
+        fprintf(stderr, "larkspan-get: %d (%s): %s%s, %lu blocks, about %s in %.2f s (%s)\n", code,
+                ExitCodeWords(code), stored ? "to " : "from ", stored ? name : options.url, Blocks(),
+                Amount(progress.kilobytes).c_str(), Seconds(elapsed), Rate(progress.kilobytes, elapsed).c_str());
+    return code;
 }
