@@ -9,6 +9,7 @@ server is stopped, which its message-only window never asks.
 
     check_larkspan_get.py PROGRAM [RUNNER]
 """
+import concurrent.futures
 import fcntl
 import filecmp
 import http.server
@@ -148,7 +149,6 @@ def main(program, runner=None):
                 (["--output", "named.bin", f"{base}/payload.bin"], direct, 0, "", lambda: holds("named.bin", expected)),
                 ([f"{base}/", "-q"], direct, 2, f"{base}/ does not end with a file name; name the file with -o",
                  lambda: True),
-                (["-O", f"{base}/payload.bin"], direct, 2, "unknown option -O", lambda: True),
                 ([f"{base}/missing.bin", old("kept404.bin")], direct, 22,
                  f"{base}/missing.bin: HTTP Status Error: 404 (the server answered 404 Not Found",
                  lambda: holds("kept404.bin", b"old file\n")),
@@ -174,11 +174,16 @@ def main(program, runner=None):
                 (["-q", f"{base}/payload.bin", "-o", "quiet.bin"], direct, 0, None, lambda: holds("quiet.bin", expected)),
             ]
             # Under Wine a name past ASCII reaches the library through the UTF-8
-            # code page that larkspan-get.exe's manifest asks for.
-            rows.append((["-o", "загрузка.bin", f"{base}/payload.bin"], direct, 0, "to загрузка.bin",
-                         lambda: holds("загрузка.bin", expected)))
-            for arguments, environment, code, words, check in rows:
-                run = subprocess.run(command + arguments, cwd=scratch, capture_output=True, env=environment)
+            # code page that larkspan-get.exe's manifest asks for (Wine reads the
+            # command line in the host's locale first: a UTF-8 one).
+            rows.append((["-o", "загрузка.bin", f"{base}/payload.bin"], dict(direct, LC_ALL="C.UTF-8"), 0,
+                         "to загрузка.bin", lambda: holds("загрузка.bin", expected)))
+            # Side by side: each row has files of its own, and under Wine most
+            # of a row's time is Wine starting.
+            with concurrent.futures.ThreadPoolExecutor(4) as pool:
+                runs = list(pool.map(lambda row: subprocess.run(command + row[0], cwd=scratch, capture_output=True,
+                                                                env=row[1]), rows))
+            for (arguments, environment, code, words, check), run in zip(rows, runs):
                 stderr = run.stderr.decode("utf-8", "replace")
                 quiet_broken = words is None and stderr.strip()
                 if run.returncode != code or (words and words not in stderr) or quiet_broken or not check():

@@ -211,9 +211,10 @@ int main(int argc, char **argv)
     LarkspanFunction larkspan = LoadLarkspan();
     if (!larkspan) return kExitNoLibrary;
 
+    // Before the .part file is made, so that no moment leaves it behind.
+    InterruptStart(options.keepPartial);
     Output output;
     if (int failed = OutputOpen(&output, options.output.c_str())) return failed;
-    InterruptStart(options.keepPartial);
     if (!output.stream) InterruptSetPartial(output.libraryPath.c_str());
 
     progress.terminal = !options.quiet && LiveLineStart();
