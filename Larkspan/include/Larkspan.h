@@ -7,7 +7,11 @@
  * parameters 0, and the function waits until it has been handled. A running
  * account and every failure go to the debugger output (OutputDebugStringA).
  *
- * Returns LARKSPAN_OK, LARKSPAN_FAILED or LARKSPAN_HTML.
+ * Returns LARKSPAN_OK, LARKSPAN_FAILED or LARKSPAN_HTML. GetLastError() then
+ * says why a download failed: the code on the first failure line of the
+ * debugger output (a system or WinINet error), or for a final HTTP status
+ * outside 200-299 LARKSPAN_ERROR_HTTP_STATUS with the status in the low
+ * bits. After LARKSPAN_OK and LARKSPAN_HTML it is 0.
  */
 #ifndef LARKSPAN_H
 #define LARKSPAN_H
@@ -28,6 +32,11 @@ extern "C" {
 /* The whole body was stored, but a block began with "<!DOCTYPE", "<HTM" or
    "<htm": most likely a server's page rather than the file asked for. */
 #define LARKSPAN_HTML 100
+
+/* GetLastError() after a final status outside 200-299: this bit (29, which
+   Windows leaves to applications' own codes) with the status in the low 16
+   bits, as LARKSPAN_ERROR_HTTP_STATUS | 404. */
+#define LARKSPAN_ERROR_HTTP_STATUS 0x20000000
 
 #if defined(_WIN32)
 #define LARKSPAN_API

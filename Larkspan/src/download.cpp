@@ -60,19 +60,19 @@ bool LooksLikeHttp(const char *headers, DWORD size)
 
 // The headers are read in full, as a check that the response is HTTP; the
 // rest of their content is not needed.
-bool ReadRawHeaders(HINTERNET request)
+bool ReadRawHeaders(Failures *failures, HINTERNET request)
 {
     DWORD size = 0;
     // Asking with no buffer fails by design and says how much to take; any
     // other failure is the headers' real trouble, reported as it is.
     if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, NULL, &size, NULL) &&
         GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        ReportFailure("HttpQueryInfo Error");
+        ReportFailure(failures, "HttpQueryInfo Error");
         return false;
     }
     char *headers = (char *)malloc(size ? size : 1);
     if (!headers) {
-        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
         return false;
     }
     BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
@@ -80,24 +80,24 @@ bool ReadRawHeaders(HINTERNET request)
         SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
         read = FALSE;
     }
-    if (!read) ReportFailure("HttpQueryInfo Error");
+    if (!read) ReportFailure(failures, "HttpQueryInfo Error");
     free(headers);
     return read != FALSE;
 }
 
 // Only a success status has the resource as its body; anything else would
 // store an error page under the caller's file name.
-bool CheckStatus(HINTERNET request)
+bool CheckStatus(Failures *failures, HINTERNET request)
 {
     DWORD status = 0, size = sizeof status;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
-        ReportFailure("HttpQueryInfo Error");
+        ReportFailure(failures, "HttpQueryInfo Error");
         return false;
     }
     if (status < 200 || status > 299) {
         char message[kMessageSize];
         wsprintfA(message, "HTTP Status Error: %u", (unsigned)status);
-        OutputDebugStringA(message);
+        ReportFailureLine(failures, LARKSPAN_ERROR_HTTP_STATUS | (status & 0xFFFF), message);
         return false;
     }
     return true;
@@ -174,7 +174,7 @@ char *QueryHeader(HINTERNET request, DWORD level, DWORD index)
 // or chunked along with another, fails the download.
 enum Framing { kNotChunked, kChunked, kFramingRefused };
 
-Framing BodyFraming(HINTERNET request)
+Framing BodyFraming(Failures *failures, HINTERNET request)
 {
     int codings = 0;
     bool chunked = false;
@@ -182,7 +182,7 @@ Framing BodyFraming(HINTERNET request)
         char *value = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, index);
         if (!value) {
             if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) break;
-            ReportFailure(GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
             return kFramingRefused;
         }
         for (const char *item = value; *item;) {
@@ -198,7 +198,7 @@ Framing BodyFraming(HINTERNET request)
     }
     if (codings == 0) return kNotChunked;
     if (codings == 1 && chunked) return kChunked;
-    ReportFailureWith(ERROR_HTTP_INVALID_SERVER_RESPONSE, "Transfer-Encoding Error");
+    ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "Transfer-Encoding Error");
     return kFramingRefused;
 }
 
@@ -209,9 +209,9 @@ enum Announced { kNoLength, kLength, kLengthFailed };
 // says, whatever a length beside it claims. A length that can't be read,
 // or can't be believed, fails the download: without it a body cut short
 // could not be told from a whole one.
-Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
+Announced AnnouncedLength(Failures *failures, HINTERNET request, unsigned long long *length)
 {
-    switch (BodyFraming(request)) {
+    switch (BodyFraming(failures, request)) {
     case kChunked: return kNoLength;
     case kFramingRefused: return kLengthFailed;
     case kNotChunked: break;
@@ -221,13 +221,13 @@ Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
         char *value = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, index);
         if (!value) {
             if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return seen ? kLength : kNoLength;
-            ReportFailure(GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
             return kLengthFailed;
         }
         bool believed = ParseLength(value, &seen, length);
         free(value);
         if (!believed) {
-            ReportFailureWith(ERROR_HTTP_INVALID_SERVER_RESPONSE, "Content-Length Error");
+            ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "Content-Length Error");
             return kLengthFailed;
         }
     }
@@ -237,28 +237,29 @@ Announced AnnouncedLength(HINTERNET request, unsigned long long *length)
 // write without a system call failing (a disk that took part of a block
 // answers a short write, not an error), and then the last error says
 // nothing: the runtime's own errno is told instead.
-void ReportWriteFailure(const char *label)
+void ReportWriteFailure(Failures *failures, const char *label)
 {
     if (GetLastError() == ERROR_SUCCESS) SetLastError(errno == ENOSPC ? ERROR_DISK_FULL : ERROR_WRITE_FAULT);
-    ReportFailure(label);
+    ReportFailure(failures, label);
 }
 
 // Reads the body to its end into `file` (which may be null: then the bytes
 // are only counted). Returns the result code the transfer earns.
-int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long long *received)
+int TransferBody(Failures *failures, HINTERNET request, FILE *file, HWND notifyWindow,
+                 unsigned long long *received)
 {
     int result = LARKSPAN_OK;
     for (;;) {
         char *block = (char *)malloc(kBlockSize);
         if (!block) {
-            ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+            ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
             return LARKSPAN_FAILED;
         }
         ReportProgress(*received);
         if (notifyWindow) SendMessageA(notifyWindow, LARKSPAN_PROGRESS_MESSAGE, 0, 0);
         DWORD length = 0;
         if (!InternetReadFile(request, block, kBlockSize, &length)) {
-            ReportFailure("InternetReadFile Error");
+            ReportFailure(failures, "InternetReadFile Error");
             free(block);
             return LARKSPAN_FAILED;
         }
@@ -270,7 +271,7 @@ int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long
         if (LooksLikeHtml(block, length)) result = LARKSPAN_HTML;
         SetLastError(ERROR_SUCCESS);
         if (file && fwrite(block, 1, length, file) != length) {
-            ReportWriteFailure("fwrite Error");
+            ReportWriteFailure(failures, "fwrite Error");
             free(block);
             return LARKSPAN_FAILED;
         }
@@ -284,7 +285,7 @@ int TransferBody(HINTERNET request, FILE *file, HWND notifyWindow, unsigned long
 // failed (Wine's does): so the stream is flushed, and its error state read,
 // before it is closed. After a failed transfer, whose failure has been
 // reported, the file is only closed.
-bool CloseFile(FILE *file, bool transferred)
+bool CloseFile(Failures *failures, FILE *file, bool transferred)
 {
     if (!transferred) {
         fclose(file);
@@ -292,48 +293,48 @@ bool CloseFile(FILE *file, bool transferred)
     }
     SetLastError(ERROR_SUCCESS);
     if (fflush(file) != 0 || ferror(file)) {
-        ReportWriteFailure("fflush Error");
+        ReportWriteFailure(failures, "fflush Error");
         fclose(file);
         return false;
     }
     if (fclose(file) != 0) {
-        ReportFailure("fclose Error");
+        ReportFailure(failures, "fclose Error");
         return false;
     }
     return true;
 }
 
 // From an open request to a closed file: status, headers, file, body.
-int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
+int Store(Failures *failures, HINTERNET request, const char *localPath, HWND notifyWindow)
 {
-    if (!ReadRawHeaders(request) || !CheckStatus(request)) return LARKSPAN_FAILED;
+    if (!ReadRawHeaders(failures, request) || !CheckStatus(failures, request)) return LARKSPAN_FAILED;
 
     unsigned long long announced = 0;
-    Announced length = AnnouncedLength(request, &announced);
+    Announced length = AnnouncedLength(failures, request, &announced);
     if (length == kLengthFailed) return LARKSPAN_FAILED;
 
     char *streamBuffer = (char *)malloc(kStreamBufferSize);
     if (!streamBuffer) {
-        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
         return LARKSPAN_FAILED;
     }
     // Binary, so that the body is stored byte for byte on every platform.
     FILE *file = fopen(localPath, "w+b");
     if (!file) {
-        ReportFailure("fopen Error");
+        ReportFailure(failures, "fopen Error");
         free(streamBuffer);
         return LARKSPAN_FAILED;
     }
     setvbuf(file, streamBuffer, _IOFBF, kStreamBufferSize);
     unsigned long long received = 0;
-    int result = TransferBody(request, file, notifyWindow, &received);
-    if (!CloseFile(file, result != LARKSPAN_FAILED)) result = LARKSPAN_FAILED;
+    int result = TransferBody(failures, request, file, notifyWindow, &received);
+    if (!CloseFile(failures, file, result != LARKSPAN_FAILED)) result = LARKSPAN_FAILED;
     free(streamBuffer);
     if (result != LARKSPAN_FAILED && length == kLength && received < announced) {
         // The connection ended early but cleanly: the file is cut short.
         char message[kMessageSize];
         snprintf(message, sizeof message, "Incomplete Body Error: %llu of %llu bytes", received, announced);
-        OutputDebugStringA(message);
+        ReportFailureLine(failures, ERROR_INTERNET_CONNECTION_ABORTED, message);
         result = LARKSPAN_FAILED;
     }
     return result;
@@ -341,26 +342,41 @@ int Store(HINTERNET request, const char *localPath, HWND notifyWindow)
 
 }  // namespace
 
-extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
+namespace {
+
+int Download(Failures *failures, char *url, char *localPath, HWND notifyWindow)
 {
-    (void)spareWindow;
     if (!url || !localPath) {
-        ReportFailureWith(ERROR_INVALID_PARAMETER, "Parameter Error");
+        ReportFailureWith(failures, ERROR_INVALID_PARAMETER, "Parameter Error");
         return LARKSPAN_FAILED;
     }
 
     HINTERNET session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (!session) {
-        ReportFailure("InternetOpen Error");
+        ReportFailure(failures, "InternetOpen Error");
         return LARKSPAN_FAILED;
     }
 
     int result = LARKSPAN_FAILED;
-    HINTERNET request = OpenUrl(session, url);
+    HINTERNET request = OpenUrl(failures, session, url);
     if (request) {
-        result = Store(request, localPath, notifyWindow);
-        if (!InternetCloseHandle(request)) ReportFailure("CloseHandle Error");
+        result = Store(failures, request, localPath, notifyWindow);
+        if (!InternetCloseHandle(request)) ReportFailure(failures, "CloseHandle Error");
     }
-    if (!InternetCloseHandle(session)) ReportFailure("CloseHandle Error");
+    if (!InternetCloseHandle(session)) ReportFailure(failures, "CloseHandle Error");
+    return result;
+}
+
+}  // namespace
+
+// The door: the thread's last error is set here, once, to what the caller is
+// told: the first failure's code after a failure, 0 otherwise (a handle that
+// would not close after a stored body changes nothing).
+extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
+{
+    (void)spareWindow;
+    Failures failures = {false, 0};
+    int result = Download(&failures, url, localPath, notifyWindow);
+    SetLastError(result == LARKSPAN_FAILED ? failures.first : ERROR_SUCCESS);
     return result;
 }

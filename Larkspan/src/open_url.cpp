@@ -37,12 +37,12 @@ enum Answer { kFinal, kRedirect, kUnreadable };
 // the final response, whose status decides. A response that can't be read
 // is reported and fails the download: taken for a final one, it might be
 // stored.
-Answer ReadRedirect(HINTERNET request, char **location)
+Answer ReadRedirect(Failures *failures, HINTERNET request, char **location)
 {
     *location = NULL;
     DWORD status = 0, size = sizeof status;
     if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
-        ReportFailure("HttpQueryInfo Error");
+        ReportFailure(failures, "HttpQueryInfo Error");
         return kUnreadable;
     }
     if (!IsRedirect(status)) return kFinal;
@@ -53,16 +53,16 @@ Answer ReadRedirect(HINTERNET request, char **location)
         GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND)
         return kFinal;
     if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        ReportFailure("HttpQueryInfo Error");
+        ReportFailure(failures, "HttpQueryInfo Error");
         return kUnreadable;
     }
     char *value = (char *)malloc(size + 1);
     if (!value) {
-        ReportFailureWith(ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
         return kUnreadable;
     }
     if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, value, &size, NULL)) {
-        ReportFailure("HttpQueryInfo Error");
+        ReportFailure(failures, "HttpQueryInfo Error");
         free(value);
         return kUnreadable;
     }
@@ -105,7 +105,7 @@ DWORD RefusedHop(const char *from, const char *to)
 
 }  // namespace
 
-HINTERNET OpenUrl(HINTERNET session, const char *url)
+HINTERNET OpenUrl(Failures *failures, HINTERNET session, const char *url)
 {
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
     char *current = NULL;  // the URL of the latest hop, once there is one
@@ -114,31 +114,31 @@ HINTERNET OpenUrl(HINTERNET session, const char *url)
         const char *address = current ? current : url;
         request = InternetOpenUrlA(session, address, NULL, 0, flags, 0);
         if (!request) {
-            ReportFailure(kLabel);
+            ReportFailure(failures, kLabel);
             break;
         }
         char *location;
-        Answer answer = ReadRedirect(request, &location);
+        Answer answer = ReadRedirect(failures, request, &location);
         if (answer == kFinal) break;
         InternetCloseHandle(request);
         request = NULL;
         if (answer == kUnreadable) break;
         if (redirects == kMaxRedirects) {
             free(location);
-            ReportFailureWith(ERROR_HTTP_REDIRECT_FAILED, kLabel);
+            ReportFailureWith(failures, ERROR_HTTP_REDIRECT_FAILED, kLabel);
             break;
         }
         char *next = NextUrl(address, location);
         free(location);
         if (!next) {
-            ReportFailure(kLabel);
+            ReportFailure(failures, kLabel);
             break;
         }
         DWORD refused = RefusedHop(address, next);
         free(current);
         current = next;
         if (refused) {
-            ReportFailureWith(refused, kLabel);
+            ReportFailureWith(failures, refused, kLabel);
             break;
         }
     }

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "report.h"
+
 // The most redirects one download follows; the next one fails it.
 const int kMaxRedirects = 10;
 
@@ -13,6 +15,6 @@ const int kMaxRedirects = 10;
 // most kMaxRedirects of them, never from https to anything else and never
 // to a scheme other than http or https. Returns the final response's
 // request handle, or null after writing the failure line.
-HINTERNET OpenUrl(HINTERNET session, const char *url);
+HINTERNET OpenUrl(Failures *failures, HINTERNET session, const char *url);
 
 #endif

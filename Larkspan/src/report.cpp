@@ -1,16 +1,22 @@
-// Failure lines on the debugger output, in the one form every step uses.
+// Failure lines on the debugger output, in the one form every step uses, and
+// the first failure's code kept for the caller.
 #include "report.h"
 
-void ReportFailure(const char *label)
+void ReportFailureLine(Failures *failures, DWORD code, const char *line)
 {
-    char message[kMessageSize];
-    DWORD code = GetLastError();
-    wsprintfA(message, "%s: %x", label, code);
-    OutputDebugStringA(message);
+    if (!failures->any) failures->first = code;
+    failures->any = true;
+    OutputDebugStringA(line);
 }
 
-void ReportFailureWith(DWORD code, const char *label)
+void ReportFailureWith(Failures *failures, DWORD code, const char *label)
 {
-    SetLastError(code);
-    ReportFailure(label);
+    char message[kMessageSize];
+    wsprintfA(message, "%s: %x", label, code);
+    ReportFailureLine(failures, code, message);
+}
+
+void ReportFailure(Failures *failures, const char *label)
+{
+    ReportFailureWith(failures, GetLastError(), label);
 }

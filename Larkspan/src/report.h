@@ -1,4 +1,5 @@
-// The library's debugger lines for failures: "<label>: <last error in hex>".
+// The library's failure lines on the debugger output, and the one code the
+// caller is given for them.
 #ifndef LARKSPAN_REPORT_H
 #define LARKSPAN_REPORT_H
 
@@ -9,10 +10,21 @@
 // Every line the library writes is formatted into a buffer of this size.
 const size_t kMessageSize = 512;
 
-// Writes "<label>: <code>" with the thread's last error, in lowercase hex.
-void ReportFailure(const char *label);
+// What one call has reported. The code of its first failure is the one its
+// caller gets from GetLastError when the call fails: set there once, as the
+// call returns, because every handle and buffer released on the way out may
+// change the thread's last error. Later failures (a handle that would not
+// close after a failed read) are written, but the first one says why.
+struct Failures {
+    bool any;
+    DWORD first;
+};
 
-// The same with `code`, which also becomes the thread's last error.
-void ReportFailureWith(DWORD code, const char *label);
+// Writes "<label>: <code>" with the thread's last error, in lowercase hex.
+void ReportFailure(Failures *failures, const char *label);
+// The same with `code`.
+void ReportFailureWith(Failures *failures, DWORD code, const char *label);
+// A failure line in words of its own, standing for `code`.
+void ReportFailureLine(Failures *failures, DWORD code, const char *line);
 
 #endif

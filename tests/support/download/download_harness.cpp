@@ -4,6 +4,8 @@
 
 #include "debugwatch.h"
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <mutex>
 #include <string.h>
@@ -90,10 +92,12 @@ Download RunDownloadRaw(const char *url, const char *path, bool withWindow)
         window = CreateWindowExA(0, kProbeClass, "probe", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
                                  GetModuleHandleA(NULL), NULL);
     download.result = Larkspan((char *)url, (char *)path, window, NULL);
+    download.error = GetLastError();
     download.messages = threadMessages;
     download.messageParametersZero = threadParametersZero;
     if (window) DestroyWindow(window);
     threadLines = nullptr;
+    ExpectErrorOfFirstFailureLine(download);
     return download;
 }
 
@@ -114,6 +118,7 @@ WorkerDownload::WorkerDownload(const std::string &url, const std::string &path)
         threadLines = &lines_;
         threadProgressLines = &linesWritten_;
         result_ = Larkspan(&url_[0], &path_[0], window, NULL);
+        error_ = GetLastError();
         threadLines = nullptr;
         threadProgressLines = nullptr;
         // Fails once the window is gone; then nobody waits for it.
@@ -158,6 +163,8 @@ Download WorkerDownload::Finish()
     download.result = result_;
     download.messages = handled_;
     download.lines = lines_;
+    download.error = error_;
+    ExpectErrorOfFirstFailureLine(download);
     return download;
 }
 
@@ -176,4 +183,27 @@ std::vector<std::string> ErrorLines(const Download &download)
     for (const std::string &line : download.lines)
         if (line.compare(0, 17, "Downloading file.") != 0) errors.push_back(line);
     return errors;
+}
+
+// What GetLastError must say after a call: 0 unless it failed, and then the
+// code of the first failure line ("LABEL: HEX"; an HTTP status as
+// LARKSPAN_ERROR_HTTP_STATUS with the status; a body cut short as 12030).
+// Checked after every download of every suite.
+void ExpectErrorOfFirstFailureLine(const Download &download)
+{
+    std::vector<std::string> errors = ErrorLines(download);
+    if (download.result != LARKSPAN_FAILED) {
+        EXPECT_EQ(0u, download.error) << "GetLastError after result " << download.result;
+        return;
+    }
+    if (errors.empty()) return;  // a test that watches the debugger output itself
+    const std::string &line = errors[0];
+    DWORD expected;
+    if (line.compare(0, 19, "HTTP Status Error: ") == 0)
+        expected = LARKSPAN_ERROR_HTTP_STATUS | (DWORD)std::stoul(line.substr(19));
+    else if (line.compare(0, 22, "Incomplete Body Error:") == 0)
+        expected = 12030;
+    else
+        expected = (DWORD)std::stoul(line.substr(line.rfind(": ") + 2), nullptr, 16);
+    EXPECT_EQ(expected, download.error) << "GetLastError after " << line;
 }

@@ -18,6 +18,7 @@ struct Download {
     unsigned messages = 0;            // progress messages received
     bool messageParametersZero = true;
     std::vector<std::string> lines;   // debugger strings, in order
+    DWORD error = 0;                  // GetLastError() right after the call
 };
 
 // Downloads `url` into `path` with a window of this thread's (or none).
@@ -32,6 +33,8 @@ void RestoreDebugWatch();
 std::vector<unsigned long long> ProgressFigures(const Download &download);
 // Debugger lines that are not progress lines.
 std::vector<std::string> ErrorLines(const Download &download);
+// Every download is checked: GetLastError after it names its first failure.
+void ExpectErrorOfFirstFailureLine(const Download &download);
 
 // A download on a worker thread to a window of the calling thread (the
 // owner), as a windowed program runs it. The owner handles the window's
@@ -64,6 +67,7 @@ private:
     std::string url_, path_;
     std::thread worker_;
     int result_ = -1;
+    DWORD error_ = 0;
     std::vector<std::string> lines_;  // the worker's; read once it has ended
     std::atomic<unsigned> handled_{0};
     std::atomic<unsigned> linesWritten_{0};
