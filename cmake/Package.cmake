@@ -31,10 +31,24 @@ foreach(setting PKCS12 CERT KEY PASSWORD_FILE TIMESTAMP_URL)
 endforeach()
 install(CODE "${sign_settings}include([==[${PROJECT_SOURCE_DIR}/cmake/SignInstalled.cmake]==])" COMPONENT runtime)
 
-# MSVC's linker reads the same short import members; it wants the .lib name.
+# The import library for MSVC-style linkers (link.exe, lld-link), made of
+# short import members, as MSVC's own lib.exe makes them from a .def file.
+# MinGW's dlltool writes long-format members instead: small COFF objects
+# without the "@feat.00" symbol, which a 32-bit link at its default /SAFESEH
+# refuses ("is not compatible with SEH"). llvm-dlltool (Debian's llvm) writes
+# the short ones; -k maps the stdcall symbol _Larkspan@16 to the undecorated
+# export, as --kill-at does for the MinGW library. It names no path and
+# stamps no time, so two builds give the same bytes.
+find_program(LARKSPAN_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14 REQUIRED
+             DOC "llvm-dlltool, for the short-format Larkspan.lib (Debian's llvm; scripts/setup)")
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(dlltool_machine -m i386 -k)
+else()
+  set(dlltool_machine -m i386:x86-64)
+endif()
 add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/Larkspan.lib
-  COMMAND ${LARKSPAN_DLLTOOL} --kill-at --input-def ${LARKSPAN_DEF_FILE}
-          --dllname Larkspan.dll --output-lib ${PROJECT_BINARY_DIR}/Larkspan.lib
+  COMMAND ${LARKSPAN_LLVM_DLLTOOL} ${dlltool_machine} -d ${LARKSPAN_DEF_FILE} -D Larkspan.dll
+          -l ${PROJECT_BINARY_DIR}/Larkspan.lib
   DEPENDS ${LARKSPAN_DEF_FILE} VERBATIM)
 add_custom_target(msvc-import-library ALL DEPENDS ${PROJECT_BINARY_DIR}/Larkspan.lib)
 install(FILES ${PROJECT_BINARY_DIR}/Larkspan.lib DESTINATION lib COMPONENT runtime)
