@@ -41,3 +41,15 @@ def download_checked(command, scratch, cwd=None):
     finally:
         server.shutdown()
     return result, result == 0 and filecmp.cmp(out, expected, shallow=False)
+
+
+if __name__ == "__main__":
+    # loopback.py COMMAND...: runs COMMAND URL FILE against a payload served
+    # here; passes when it exits 0 and FILE holds the payload.
+    import sys
+    import tempfile
+    with tempfile.TemporaryDirectory() as folder:
+        code, right = download_checked(sys.argv[1:], folder)
+    if not right:
+        sys.exit(f"{' '.join(sys.argv[1:])} URL FILE: exit code {code}, or FILE does not hold the payload")
+    print(f"{os.path.basename(sys.argv[-1])} stored the payload")
