@@ -3,16 +3,24 @@
 #   Larkspan-VERSION-win32.zip (win64 for the 64-bit build) with what an
 #     installation and a developer need: the DLL, its header, import
 #     libraries for MinGW (libLarkspan.dll.a) and for MSVC's linker
-#     (Larkspan.lib), the updater, larkspan-get, the README and docs/, all without
-#     debugging information;
+#     (Larkspan.lib), the updater, larkspan-get, all without debugging
+#     information; a README of the zip's own (packaging/README.md, for the
+#     developer who ships the files, not the one who builds them), the
+#     examples it shows, the licence and the notices for the runtime parts
+#     linked into the programs;
 #   Larkspan-VERSION-win32-symbols.zip with the debugging information of each
 #     of those programs (NAME.debug, named by the program's debug link).
 install(TARGETS Larkspan RUNTIME DESTINATION . COMPONENT runtime ARCHIVE DESTINATION lib COMPONENT runtime)
 install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION . COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION include COMPONENT runtime)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT runtime)
-# The pages the README links to for callers and for those who ship the files.
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION . COMPONENT runtime)
+# The repository's README and docs/ are about building from the sources and
+# link all over the tree; the zip's README stands alone, and links only to
+# files in the zip (tests/tools/check_package.py follows every link).
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md ${PROJECT_SOURCE_DIR}/packaging/THIRD-PARTY-NOTICES.txt
+        ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION . COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/download.cpp ${PROJECT_SOURCE_DIR}/examples/download_with_progress.c
+        ${PROJECT_SOURCE_DIR}/examples/download_on_worker.cpp
+        ${PROJECT_SOURCE_DIR}/examples/download_with_progress_bar.cpp DESTINATION examples COMPONENT runtime)
 foreach(shipped Larkspan Harrowfen larkspan-get)
   install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
 endforeach()

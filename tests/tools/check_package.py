@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Makes the Windows zips with CPack, checks they hold exactly what they
 should (the programs without debugging information, their .debug files in the
-symbols zip), unpacks the package and runs larkspan-get.exe from it under Wine
-against a loopback server.
+symbols zip; the zip's own README, whose every relative link, anchors
+included, leads to something in the zip), unpacks the package and runs
+larkspan-get.exe from it under Wine against a loopback server.
 
     check_package.py BUILD_DIR WINE_RUN WIDTH
 """
 import glob
 import os
+import posixpath
+import re
 import subprocess
 import sys
 import tempfile
@@ -16,15 +19,43 @@ import zipfile
 import loopback
 
 EXPECTED = {
-    "Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe", "README.md",
+    "Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
     "include/Larkspan.h", "lib/libLarkspan.dll.a", "lib/Larkspan.lib",
-    "docs/behaviour.md", "docs/calling.md", "docs/releasing.md",
+    "examples/download.cpp", "examples/download_with_progress.c", "examples/download_on_worker.cpp",
+    "examples/download_with_progress_bar.cpp",
 }
 SYMBOLS = {"Larkspan.dll.debug", "Harrowfen.exe.debug", "larkspan-get.exe.debug"}
 
 
 def contents(archive):
     return {name for name in archive.namelist() if not name.endswith("/")}
+
+
+def prose(markdown):
+    """A Markdown page without its code blocks."""
+    return re.sub(r"^```.*?^```", "", markdown, flags=re.M | re.S)
+
+
+def anchors(markdown):
+    """The anchors a Markdown page's headings get (GitHub's rule)."""
+    return {re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+            for heading in re.findall(r"^#+ (.*)$", prose(markdown), re.M)}
+
+
+def broken_links(archive, names):
+    """Every relative link of the zip's Markdown pages that leads nowhere in the zip."""
+    broken = []
+    for page in sorted(name for name in names if name.endswith(".md")):
+        for target in re.findall(r"\]\(([^)\s]+)\)", prose(archive.read(page).decode())):
+            if re.match(r"[a-z]+:", target):
+                continue
+            path, _, anchor = target.partition("#")
+            path = posixpath.normpath(posixpath.join(posixpath.dirname(page), path)) if path else page
+            if path not in names:
+                broken.append(f"{page}: {target} (no {path} in the zip)")
+            elif anchor and path.endswith(".md") and anchor not in anchors(archive.read(path).decode()):
+                broken.append(f"{page}: {target} (no heading #{anchor} in {path})")
+    return broken
 
 
 def main(build, wine_run, width):
@@ -41,6 +72,9 @@ def main(build, wine_run, width):
         names = contents(archive)
         if names != EXPECTED:
             sys.exit(f"the zip holds {sorted(names)}, expected {sorted(EXPECTED)}")
+        broken = broken_links(archive, names)
+        if broken:
+            sys.exit("links in the zip's documents that lead nowhere in it:\n" + "\n".join(broken))
         for name in ("Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe"):
             if b".debug_info" in archive.read(name):
                 sys.exit(f"{name} in the zip carries debugging information")
