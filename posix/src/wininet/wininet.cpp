@@ -226,7 +226,7 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
 {
     if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (index && *index > 0) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
-    const std::string &headers = request->transfer.headers;
+    const std::string &headers = TransferHeaders(&request->transfer);
     std::string value;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
     case HTTP_QUERY_RAW_HEADERS_CRLF:

@@ -1,0 +1,126 @@
+// Request set-up (http_request.h): URL escaping, extra header lines,
+// certificate authorities, the proxy choice and curl's options. Reads the
+// environment and sets options on the easy handle it is given; nothing else.
+#include "http_request.h"
+
+#include "http_body.h"
+
+#include <wininet.h>
+
+#include <cstdlib>
+
+namespace {
+
+const char *Variable(const char *name)
+{
+    const char *value = getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// The certificate authorities to trust, where the user names them the way
+// curl's own tool takes them: CURL_CA_BUNDLE, a file of certificates;
+// otherwise SSL_CERT_FILE, a file, and SSL_CERT_DIR, a folder of hashed
+// ones (OpenSSL's names). Each replaces the system's store, as it does for
+// those tools; with none set, the system's store is used. Verification
+// itself always stays on.
+void SetAuthorities(CURL *easy)
+{
+    if (const char *bundle = Variable("CURL_CA_BUNDLE")) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, bundle);
+        return;
+    }
+    const char *file = Variable("SSL_CERT_FILE"), *folder = Variable("SSL_CERT_DIR");
+    if (file || folder) {
+        curl_easy_setopt(easy, CURLOPT_CAINFO, file);
+        curl_easy_setopt(easy, CURLOPT_CAPATH, folder);
+    }
+}
+
+bool AddRequestHeaders(curl_slist **list, const char *headers, DWORD length, DWORD flags)
+{
+    std::string all;
+    if (headers) all.assign(headers, length == (DWORD)-1 ? strlen(headers) : length);
+    if (flags & INTERNET_FLAG_RELOAD) {
+        // There is no local cache here; a reload still tells the caches on the way.
+        all += "\r\nCache-Control: no-cache\r\nPragma: no-cache";
+    }
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find_first_of("\r\n", start);
+        if (end == std::string::npos) end = all.size();
+        if (end > start) {
+            curl_slist *grown = curl_slist_append(*list, all.substr(start, end - start).c_str());
+            if (!grown) return false;
+            *list = grown;
+        }
+        start = end + 1;
+    }
+    return true;
+}
+
+void SetProxy(CURL *easy, const char *url, const TransferSettings &settings)
+{
+    if (settings.accessType == INTERNET_OPEN_TYPE_DIRECT) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    } else if (settings.accessType == INTERNET_OPEN_TYPE_PROXY) {
+        curl_easy_setopt(easy, CURLOPT_PROXY, settings.proxy);
+        curl_easy_setopt(easy, CURLOPT_NOPROXY, settings.proxyBypass);
+    } else if (StartsWithNoCase(url, "https:") && !Variable("https_proxy") && !Variable("HTTPS_PROXY") &&
+               !Variable("all_proxy") && !Variable("ALL_PROXY")) {
+        // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the
+        // environment (http_proxy for http, https_proxy for https, all_proxy
+        // for both, no_proxy for exceptions; not HTTP_PROXY in capitals,
+        // which a web server's CGI programs receive from any client). An
+        // https URL with only http_proxy set goes through that proxy too, as
+        // WinINet sends every scheme through its one proxy; no_proxy still
+        // applies.
+        if (const char *proxy = Variable("http_proxy")) curl_easy_setopt(easy, CURLOPT_PROXY, proxy);
+    }
+}
+
+}  // namespace
+
+// HTTP takes no space, control byte, byte past ASCII or any of "<>\\^`{|}
+// in a request's target, and WinINet's callers hand such URLs over as
+// typed. Each such byte after the server's name is escaped as %XX of the
+// byte as it stands in the caller's narrow string; the fragment is the
+// caller's own and is not sent.
+std::string EscapeRequestUrl(const char *url)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    const char *authority = strstr(url, "://");
+    const char *path = authority ? authority + 3 + strcspn(authority + 3, "/?#") : url;
+    std::string escaped(url, path);
+    for (const char *at = path; *at && *at != '#'; at++) {
+        unsigned char byte = (unsigned char)*at;
+        if (byte <= 0x20 || byte >= 0x7f || strchr("\"<>\\^`{|}", byte)) {
+            escaped += '%';
+            escaped += kHex[byte >> 4];
+            escaped += kHex[byte & 15];
+        } else {
+            escaped += (char)byte;
+        }
+    }
+    return escaped;
+}
+
+DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, const char *headers,
+                   DWORD headersLength, DWORD flags, const TransferSettings &settings)
+{
+    if (!AddRequestHeaders(requestHeaders, headers, headersLength, flags)) return ERROR_NOT_ENOUGH_MEMORY;
+    curl_easy_setopt(easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.agent);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, *requestHeaders);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Redirects are followed by the transfer, so that only the statuses
+    // WinINet follows are (http_transfer.cpp), not by curl.
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    SetAuthorities(easy);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, (long)settings.connectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBuffer);
+    SetProxy(easy, url, settings);
+    return 0;
+}
