@@ -9,8 +9,10 @@
 // while the main application's process is still going away, so refusals for a
 // busy file are retried until the row's patience runs out. In a program row
 // whose installed file is a program image, only a whole image of its kind goes
-// in its place (image.cpp); any other waiting file is left where it is, with
-// one line on the debugger output. The data row's file is never read.
+// in its place (image.cpp), and in the Windows builds, where the installed
+// image carries a valid signature, only one signed by the same publisher
+// (signature.cpp); any other waiting file is left where it is, with one line
+// on the debugger output. The data row's file is never read.
 //
 // Natively, rename and remove reach the layer's Windows-like wrappers in
 // posix/src/msvcrt.cpp through the linker's --wrap (winposix_runtime, which
@@ -23,6 +25,7 @@
 #include "replace.h"
 
 #include "image.h"
+#include "signature.h"
 
 #include <windows.h>
 
@@ -228,8 +231,9 @@ bool MayMoveAside(DWORD error)
 }
 
 // Whether the waiting file may take the place of `reference` (the installed
-// file; null for none to compare with). A refusal, or a file that can't be
-// read for a reason waiting won't end, is written to the debugger output.
+// file; null for none to compare with): a whole image of its kind, signed by
+// its publisher where it is signed. A refusal, or a file that can't be read
+// for a reason waiting won't end, is written to the debugger output.
 enum Fit { kFits, kBusy, kDoesNotFit };
 
 Fit CheckFit(const ReplacementRow &row, const char *reference)
@@ -237,6 +241,7 @@ Fit CheckFit(const ReplacementRow &row, const char *reference)
     if (!row.program) return kFits;
     const char *about, *why;
     ImageVerdict verdict = CheckImage(reference, row.waiting, &about, &why);
+    if (verdict == kImageFits) verdict = CheckPublisher(reference, row.waiting, &about, &why);
     if (verdict == kImageFits) return kFits;
     char line[MAX_PATH + 80];
     if (verdict == kImageUnreadable) {

@@ -41,8 +41,9 @@ bool BackupName(const ReplacementRow &row, int index, char *name, size_t size);
 // then empty for the time between two renames. Also finishes or undoes a row
 // that an earlier run left half done. Only a plain file is an update; a
 // folder in the installed file's place is left alone. In a program row whose
-// installed file is a program image, only a whole image of its kind replaces it;
-// another waiting file is left where it is, with one debugger line. Files
+// installed file is a program image, only a whole image of its kind replaces it,
+// and (Windows builds) where that image is signed, only one signed by the same
+// publisher; another waiting file is left where it is, with one debugger line. Files
 // that are busy are retried for a while; refusals that waiting can't end are
 // not; nothing else is reported.
 void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience = kRowPatience);

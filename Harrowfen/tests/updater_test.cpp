@@ -370,7 +370,9 @@ void OnDebugLine(void *, const char *text)
 }
 
 // Where the installed file is a program image, only a whole image of its
-// kind replaces it; anything else stays waiting, said in one debugger line.
+// kind replaces it, and in the Windows builds, where the installed image is
+// signed, only one whose signature verifies and names the same publisher
+// (subject and key); anything else stays waiting, said in one debugger line.
 // Natively, the installed name keeps its permission bits whatever the
 // waiting file's, and one that held nothing gets a new file's.
 TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
@@ -382,8 +384,15 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
     const mode_t previousMask = umask(027);
 #endif
     const std::string pe = MakePe(false, 0x14c), elf = MakeElf(), page = "<!DOCTYPE html><html>Not Found</html>";
+    // Signed libraries made by the host before the suite (make_signed_images.py), in the Windows builds.
+    const char *host = getenv("HARROWFEN_HOST_FILES");
+    const bool haveSigned = host && *host;
+    auto signedImage = [&](const char *name) {
+        return haveSigned ? ReadWholeFile(std::string(host) + "\\signed-images\\" + name) : std::string();
+    };
+    const std::string publisher = signedImage("publisher.dll"), unsignedImage = signedImage("unsigned.dll");
     enum Where { kInPlace, kAside, kNowhere };
-    enum Row { kProgram, kElfProgram, kData };  // ELF is data to Windows
+    enum Row { kProgram, kElfProgram, kData, kSigned };  // ELF is data to Windows
     const struct {
         const char *what;
         std::string installed, waiting;
@@ -418,11 +427,22 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"ELF section without data in the file", elf, With(With(elf, 208 + 4, 4, 8), 208 + 32, 8, 0x10000), true, kElfProgram},
         {"ELF section headers cut off", elf, elf.substr(0, 200), false, kElfProgram},
         {"ELF program headers past the end", elf, With(elf, 56, 2, 100), false, kElfProgram},
+        {"signed, over the same publisher's", publisher, signedImage("next.dll"), true, kSigned},
+        {"signed, by a renewal of the installed file's certificate", publisher, signedImage("renewed.dll"), true, kSigned},
+        {"signed, over an unsigned file", unsignedImage, publisher, true, kSigned},
+        {"unsigned, over a signed file", publisher, unsignedImage, false, kSigned},
+        {"signed by another publisher", publisher, signedImage("other.dll"), false, kSigned},
+        {"signed with the publisher's key under another name", publisher, signedImage("renamed.dll"), false, kSigned},
+        {"signed by a certificate copying the publisher's name and serial number", publisher,
+         signedImage("impostor.dll"), false, kSigned},
+        {"a byte changed after signing", publisher, signedImage("changed.dll"), false, kSigned},
+        {"the digest in its signature replaced by its own", publisher, signedImage("grafted.dll"), false, kSigned},
     };
     const std::string installed = At("Quillbrook.exe"), waiting = At("Quillbrook.tmp"), backup = At(Backup(4));
     ReplacementRow row = {installed.c_str(), waiting.c_str(), backup.c_str(), true};
     DebugWatchStart(OnDebugLine, nullptr);
     for (const auto &each : rows) {
+        if (each.kind == kSigned && !haveSigned) continue;  // natively: no signature is checked
         SCOPED_TRACE(each.what);
         const bool fits = each.fits || (each.kind == kElfProgram && !elfChecked);
         row.program = each.kind != kData;
@@ -518,13 +538,14 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
 // removing the link moves or removes that file: the updater still tells links
 // apart. A waiting link is no update, and a link under a backup name is not a
 // stale backup to remove. The links are laid out by the host before the suite
-// (HARROWFEN_UNIX_LINK: a folder holding install/Larkspan.tmp, a link to
+// (unix-link under HARROWFEN_HOST_FILES: a folder holding install/Larkspan.tmp, a link to
 // elsewhere/x.txt, and install/Glimmerock.dll.harrowfen-old, a link to elsewhere/y.txt).
 TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
 {
-    const char *prepared = getenv("HARROWFEN_UNIX_LINK");
-    if (!prepared || !*prepared) GTEST_SKIP() << "no link laid out by the host";
-    const std::string folder = std::string(prepared) + "\\install", linked = std::string(prepared) + "\\elsewhere\\x.txt";
+    const char *host = getenv("HARROWFEN_HOST_FILES");
+    if (!host || !*host) GTEST_SKIP() << "no link laid out by the host";
+    const std::string prepared = std::string(host) + "\\unix-link";
+    const std::string folder = prepared + "\\install", linked = prepared + "\\elsewhere\\x.txt";
     ASSERT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
     WriteWholeFile(folder + "\\Larkspan.dll", OldContent(0));
     WriteWholeFile(folder + "\\Glimmerock.dll", OldContent(1));

@@ -29,7 +29,7 @@ import xml.etree.ElementTree as ElementTree
 SHIPPED = ["Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe"]
 IMPORT_LIBRARIES = ["Larkspan/libLarkspan.dll.a", "Larkspan.lib"]
 WINDOWS_DLLS = {"kernel32.dll", "user32.dll", "wininet.dll", "shell32.dll", "msvcrt.dll", "advapi32.dll",
-                "ws2_32.dll", "gdi32.dll"}
+                "ws2_32.dll", "gdi32.dll", "wintrust.dll", "crypt32.dll"}
 FORMAT = {"32": ("pei-i386", "PE32"), "64": ("pei-x86-64", "PE32+")}
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 SUPPORTED_OS = {
@@ -46,7 +46,7 @@ HIGH_ENTROPY_VA, DYNAMIC_BASE, NX_COMPAT = 0x20, 0x40, 0x100
 # new import fails here until its oldest Windows version has been looked up:
 # if that is 7 or older, add it; if newer, load it with GetProcAddress instead.
 WINDOWS7 = {
-    "kernel32.dll": """CreateFileA GetFinalPathNameByHandleA MoveFileExA lstrcmpiA AddVectoredExceptionHandler CloseHandle CreateEventA CreateSemaphoreA DeleteCriticalSection
+    "kernel32.dll": """CreateFileA CreateFileW GetFinalPathNameByHandleA MoveFileExA lstrcmpiA AddVectoredExceptionHandler CloseHandle CreateEventA CreateSemaphoreA DeleteCriticalSection
         DuplicateHandle EnterCriticalSection FormatMessageA FreeLibrary GetCurrentProcess GetCurrentProcessId
         GetCurrentThread GetCurrentThreadId GetFileAttributesA GetHandleInformation GetLastError GetModuleHandleA
         GetModuleHandleW GetProcAddress GetProcessAffinityMask GetStartupInfoA GetStartupInfoW
@@ -62,11 +62,15 @@ WINDOWS7 = {
     "msvcrt.dll": """___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func __mb_cur_max __p__acmdln
         __p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
         _amsg_exit _beginthreadex _cexit _close _commode _endthreadex _errno _fileno _fmode _initterm _iob _isatty
+        fread fseek ftell
         _lock _onexit _read _setjmp _setjmp3 _strdup _ultoa _unlock _wcmdln abort atoi calloc exit fclose ferror
         fflush fopen fprintf fputc fputs free fwrite getenv islower isspace isupper localeconv longjmp malloc memchr memcmp
         memcpy memmove memset printf realloc remove rename setlocale setvbuf signal strchr strcmp strerror strlen
         strncmp strspn strtoul tolower vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
     "shell32.dll": "ShellExecuteW",
+    "crypt32.dll": """CertCompareCertificateName CertComparePublicKeyInfo CertDuplicateCertificateContext
+        CertFreeCertificateContext CryptDecodeObjectEx CryptHashCertificate2 CryptMsgGetParam""",
+    "wintrust.dll": "WTHelperGetProvCertFromChain WTHelperGetProvSignerFromChain WTHelperProvDataFromStateData WinVerifyTrust",
     "user32.dll": """CreateWindowExA DefWindowProcA DestroyWindow DispatchMessageA FindWindowW GetMessageA PostMessageA
         PostQuitMessage RegisterClassA SendMessageA TranslateMessage wsprintfA""",
     "wininet.dll": "HttpQueryInfoA InternetCloseHandle InternetOpenA InternetOpenUrlA InternetQueryOptionA InternetReadFile",
