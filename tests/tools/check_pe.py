@@ -73,7 +73,8 @@ WINDOWS7 = {
     "wintrust.dll": "WTHelperGetProvCertFromChain WTHelperGetProvSignerFromChain WTHelperProvDataFromStateData WinVerifyTrust",
     "user32.dll": """CreateWindowExA DefWindowProcA DestroyWindow DispatchMessageA FindWindowW GetMessageA PostMessageA
         PostQuitMessage RegisterClassA SendMessageA TranslateMessage wsprintfA""",
-    "wininet.dll": "HttpQueryInfoA InternetCloseHandle InternetOpenA InternetOpenUrlA InternetQueryOptionA InternetReadFile",
+    "wininet.dll": """HttpQueryInfoA InternetCloseHandle InternetCombineUrlA InternetOpenA InternetOpenUrlA InternetQueryOptionA
+        InternetReadFile""",
 }
 WINDOWS7 = {dll: set(names.split()) for dll, names in WINDOWS7.items()}
 
