@@ -109,7 +109,8 @@ CRYPT_DATA_BLOB *SignedDigest(HCRYPTMSG message)
 }
 
 // The CNG name of a digest algorithm a signature may use, or null. Wine 8's
-// CryptFindOIDInfo knows none of these names, so they are listed here.
+// CryptFindOIDInfo gives no CNG names (its entries end before them), so they
+// are listed here.
 const WCHAR *DigestName(const char *oid)
 {
     static const struct {
@@ -196,7 +197,8 @@ Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
         CRYPT_PROVIDER_DATA *provider = WTHelperProvDataFromStateData(trust.hWVTStateData);
         CRYPT_PROVIDER_SGNR *signerData = provider ? WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0) : NULL;
         CRYPT_PROVIDER_CERT *certificate = signerData ? WTHelperGetProvCertFromChain(signerData, 0) : NULL;
-        if (certificate && certificate->pCert && signerData->psSigner && provider->hMsg && DigestAndSignatureHeld(provider)) {
+        if (certificate && certificate->pCert && signerData->psSigner && provider->hMsg &&
+            DigestAndSignatureHeld(provider)) {
             if (ContentMatchesSignedDigest(provider->hMsg, signerData->psSigner)) {
                 *signer = CertDuplicateCertificateContext(certificate->pCert);
                 standing = kValid;
