@@ -8,7 +8,6 @@
 // through their files' functions.
 #include "http_transfer.h"
 
-#include "errors.h"
 #include "http_errors.h"
 #include "http_headers.h"
 
@@ -195,9 +194,9 @@ DWORD WaitForHeaders(Transfer *transfer)
     return forTheOpening ? transfer->failure : 0;
 }
 
-BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *bytesRead)
+DWORD ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *bytesRead)
 {
-    if (!bytesRead || (!buffer && bytesToRead)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (!bytesRead || (!buffer && bytesToRead)) return ERROR_INVALID_PARAMETER;
     *bytesRead = 0;
     BodyStartRead(&transfer->body, buffer, bytesToRead);
     // Time spent outside this call, in the caller, is not a stall.
@@ -207,9 +206,9 @@ BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *by
     DWORD filled = (DWORD)BodyFinishRead(&transfer->body);
     DWORD failure = transfer->failure;
     // A cancelled transfer has no next read: its read fails whatever it holds.
-    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) return FailWith(failure, FALSE);
+    if (failure && (filled == 0 || failure == ERROR_INTERNET_OPERATION_CANCELLED)) return failure;
     *bytesRead = filled;
-    return TRUE;
+    return 0;
 }
 
 long TransferStatus(Transfer *transfer)

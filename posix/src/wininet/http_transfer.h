@@ -63,8 +63,8 @@ DWORD WaitForHeaders(Transfer *transfer);
 
 // InternetReadFile's work: fills `buffer` until it is full or the body ends.
 // Bytes that arrived before a failure are delivered, and the failure comes
-// with the next read.
-BOOL ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *bytesRead);
+// with the next read. 0, or the read's error.
+DWORD ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *bytesRead);
 
 // The final response's status code.
 long TransferStatus(Transfer *transfer);

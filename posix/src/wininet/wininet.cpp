@@ -143,8 +143,7 @@ void UnlockCall(Request *request) { request->callLock.unlock(); }
 
 // An exported function's use of its handle, for the length of the call:
 // finds the open handle of the kind asked for and counts the call as its
-// user, takes a request's call lock, and on leaving gives both back with the
-// call's last error kept across that bookkeeping.
+// user, takes a request's call lock, and on leaving gives both back.
 template <typename Kind> class CallOn {
 public:
     explicit CallOn(HINTERNET handle) : used_((Kind *)Use(handle, Kind::kIsSession))
@@ -154,10 +153,8 @@ public:
     ~CallOn()
     {
         if (!used_) return;
-        DWORD saved = GetLastError();
         UnlockCall(used_);
         Leave(used_);
-        SetLastError(saved);
     }
     CallOn(const CallOn &) = delete;
     CallOn &operator=(const CallOn &) = delete;
@@ -167,20 +164,39 @@ private:
     Kind *used_;
 };
 
-// InternetOpenUrlA with its session in use.
-HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags)
+// Runs `work` on the open handle of the kind asked for and gives back its
+// error, ERROR_INVALID_HANDLE when there is no such handle. The handle is
+// given back before the error is: the export sets the last error after all
+// the bookkeeping, once.
+template <typename Kind, typename Work> DWORD CallWith(HINTERNET handle, Work work)
 {
-    if (!url) return FailWith(ERROR_INVALID_PARAMETER, nullptr);
+    CallOn<Kind> call(handle);
+    return call.get() ? work(call.get()) : (DWORD)ERROR_INVALID_HANDLE;
+}
+
+// An export's return: the last error set once, from what its work returned;
+// a success leaves it alone.
+BOOL Result(DWORD error)
+{
+    if (error) SetThreadLastError(error);
+    return !error;
+}
+
+// InternetOpenUrlA with its session in use: the request in `*opened`, or
+// the error.
+DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags, HINTERNET *opened)
+{
+    if (!url) return ERROR_INVALID_PARAMETER;
     if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
         bool hasScheme = strstr(url, "://") || strchr(url, ':');
-        return FailWith(hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL, nullptr);
+        return hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
     }
     Request *request = new Request;
     TransferSettings settings = {session->agent.c_str(), session->accessType,   session->proxy.c_str(),
                                  session->proxyBypass.c_str(), connectTimeoutMs, receiveTimeoutMs};
     if (DWORD error = StartTransfer(&request->transfer, url, headers, headersLength, flags, settings)) {
         FreeRequest(request);
-        return FailWith(error, nullptr);
+        return error;
     }
     // The request belongs to its session from here on, so that closing the
     // session ends it, and this call is its user until it is handed out.
@@ -203,29 +219,29 @@ HINTERNET OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLen
         LeaveLocked(request, &dead);
     }
     FreeHandles(dead);
-    if (failure) return FailWith(failure, nullptr);
-    return request;
+    if (!failure) *opened = request;
+    return failure;
 }
 
 // Text handed out as WinINet does: a buffer too small (or none) fails with
 // the size needed, terminator included; a filled one says its length
 // without it.
-BOOL CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
+DWORD CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
 {
     if (!buffer || *bufferLength < text.size() + 1) {
         *bufferLength = (DWORD)text.size() + 1;
-        return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return ERROR_INSUFFICIENT_BUFFER;
     }
     memcpy(buffer, text.c_str(), text.size() + 1);
     *bufferLength = (DWORD)text.size();
-    return TRUE;
+    return 0;
 }
 
 // HttpQueryInfoA with its request in use.
-BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
+DWORD QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-    if (index && *index > 0) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+    if (!bufferLength) return ERROR_INVALID_PARAMETER;
+    if (index && *index > 0) return ERROR_HTTP_HEADER_NOT_FOUND;
     const std::string &headers = TransferHeaders(&request->transfer);
     std::string value;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
@@ -236,30 +252,30 @@ BOOL QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferL
         value = std::to_string(TransferStatus(&request->transfer));
         break;
     case HTTP_QUERY_CONTENT_LENGTH:
-        if (!FindHeader(headers, "Content-Length", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        if (!FindHeader(headers, "Content-Length", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
         break;
     case HTTP_QUERY_TRANSFER_ENCODING:
-        if (!FindHeader(headers, "Transfer-Encoding", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        if (!FindHeader(headers, "Transfer-Encoding", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
         break;
     case HTTP_QUERY_LOCATION:
-        if (!FindHeader(headers, "Location", &value)) return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        if (!FindHeader(headers, "Location", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
         break;
     default:
-        return FailWith(ERROR_HTTP_HEADER_NOT_FOUND, FALSE);
+        return ERROR_HTTP_HEADER_NOT_FOUND;
     }
     if (infoLevel & HTTP_QUERY_FLAG_NUMBER) {
         if (!buffer || *bufferLength < sizeof(DWORD)) {
             *bufferLength = sizeof(DWORD);
-            return FailWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+            return ERROR_INSUFFICIENT_BUFFER;
         }
         DWORD number = (DWORD)strtoul(value.c_str(), nullptr, 10);
         memcpy(buffer, &number, sizeof number);
         *bufferLength = sizeof(DWORD);
-    } else if (!CopyText(value, buffer, bufferLength)) {
-        return FALSE;
+    } else if (DWORD error = CopyText(value, buffer, bufferLength)) {
+        return error;
     }
     if (index) *index += 1;
-    return TRUE;
+    return 0;
 }
 
 }  // namespace
@@ -284,17 +300,19 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
                                   DWORD_PTR)
 {
     if (FaultInjected("InternetOpenUrlA", url)) return nullptr;
-    CallOn<Session> session(handle);
-    if (!session.get()) return FailWith(ERROR_INVALID_HANDLE, nullptr);
-    return OpenUrl(session.get(), url, headers, headersLength, flags);
+    HINTERNET opened = nullptr;
+    DWORD error = CallWith<Session>(handle, [&](Session *session) {
+        return OpenUrl(session, url, headers, headersLength, flags, &opened);
+    });
+    return error ? FailWith(error, (HINTERNET) nullptr) : opened;
 }
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
     if (FaultInjected("HttpQueryInfoA", nullptr)) return FALSE;
-    CallOn<Request> request(handle);
-    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    return QueryInfo(request.get(), infoLevel, buffer, bufferLength, index);
+    return Result(CallWith<Request>(handle, [&](Request *request) {
+        return QueryInfo(request, infoLevel, buffer, bufferLength, index);
+    }));
 }
 
 BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength)
@@ -302,9 +320,9 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
     if (FaultInjected("InternetQueryOptionA", nullptr)) return FALSE;
     if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (option != INTERNET_OPTION_URL) return FailWith(ERROR_INTERNET_INVALID_OPTION, FALSE);
-    CallOn<Request> request(handle);
-    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    return CopyText(TransferUrl(&request.get()->transfer), buffer, bufferLength);
+    return Result(CallWith<Request>(handle, [&](Request *request) {
+        return CopyText(TransferUrl(&request->transfer), buffer, bufferLength);
+    }));
 }
 
 // A Location taken against the address it came from, for a caller that
@@ -322,7 +340,7 @@ BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer
                      : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafeInPath;
     std::string combined;
     if (!ResolveUrl(baseUrl, relativeUrl, escape, &combined)) return FailWith(ERROR_INTERNET_INVALID_URL, FALSE);
-    return CopyText(combined, buffer, bufferLength);
+    return Result(CopyText(combined, buffer, bufferLength));
 }
 
 // A close from another thread ends a read in progress, which then fails with
@@ -330,9 +348,9 @@ BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
     if (FaultInjected("InternetReadFile", nullptr)) return FALSE;
-    CallOn<Request> request(handle);
-    if (!request.get()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-    return ReadTransfer(&request.get()->transfer, buffer, bytesToRead, bytesRead);
+    return Result(CallWith<Request>(handle, [&](Request *request) {
+        return ReadTransfer(&request->transfer, buffer, bytesToRead, bytesRead);
+    }));
 }
 
 // An injected failure still releases the handle, as a failed fclose releases
