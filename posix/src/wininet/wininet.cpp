@@ -1,5 +1,5 @@
-// WinINet's handles: a session carries the agent name and proxy choice; a
-// request is one HTTP transfer (http_transfer.h) whose response head is read
+// WinINet's handles, numbered from a counter: a session carries the agent
+// name and proxy choice; a request is one HTTP transfer (http_transfer.h) whose response head is read
 // with HttpQueryInfoA (http_headers.h). Handles may be closed from any
 // thread, also while another thread's call is using them.
 #include <wininet.h>
@@ -13,7 +13,9 @@
 #include <curl/curl.h>
 
 #include <atomic>
+#include <cstdint>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -27,6 +29,7 @@ namespace {
 // in progress; its memory goes when the last of them has left. A request
 // counts as a user of its session, so a session outlives its requests.
 struct Handle {
+    HINTERNET number = nullptr;  // what the caller holds; set under handleLock when opened
     bool isSession = false;
     int users = 0;        // under handleLock
     bool closed = false;  // under handleLock
@@ -53,7 +56,21 @@ struct Request : Handle {
 };
 
 std::mutex handleLock;
-std::set<Handle *> handles;  // the open ones
+std::map<HINTERNET, Handle *> handles;  // the open ones, by the number the caller holds
+
+// Handles are numbers from a counter, never reused, as window handles are:
+// a handle kept after its close names nothing, even once another has been
+// opened where its memory was. Multiples of 4, as Windows' handles are.
+uintptr_t nextHandle = 0xCC0004;
+
+// Numbers `handle` and puts it in the table (under handleLock).
+HINTERNET OpenLocked(Handle *handle)
+{
+    handle->number = (HINTERNET)nextHandle;
+    nextHandle += 4;
+    handles[handle->number] = handle;
+    return handle->number;
+}
 
 std::once_flag curlInitialised;
 std::once_flag timeoutsRead;
@@ -81,10 +98,10 @@ void FreeRequest(Request *request)
 Handle *Use(HINTERNET handle, bool session)
 {
     std::lock_guard<std::mutex> hold(handleLock);
-    auto found = handles.find((Handle *)handle);
-    if (found == handles.end() || (*found)->isSession != session) return nullptr;
-    (*found)->users++;
-    return *found;
+    auto found = handles.find(handle);
+    if (found == handles.end() || found->second->isSession != session) return nullptr;
+    found->second->users++;
+    return found->second;
 }
 
 // A user leaves (under handleLock). A closed handle whose last user has left
@@ -123,7 +140,7 @@ void Leave(Handle *handle)
 // curl woken to end, a session's requests closed with it.
 void CloseLocked(Handle *handle, std::vector<Handle *> *dead)
 {
-    handles.erase(handle);
+    handles.erase(handle->number);
     handle->closed = true;
     handle->users++;
     if (handle->isSession) {
@@ -215,11 +232,10 @@ DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength,
         // A close that came after the headers still ends the opening.
         if (!failure && request->transfer.cancelled) failure = ERROR_INTERNET_OPERATION_CANCELLED;
         if (failure) request->closed = true;
-        else handles.insert(request);
+        else *opened = OpenLocked(request);
         LeaveLocked(request, &dead);
     }
     FreeHandles(dead);
-    if (!failure) *opened = request;
     return failure;
 }
 
@@ -292,8 +308,7 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
     session->proxy = proxy ? proxy : "";
     session->proxyBypass = proxyBypass ? proxyBypass : "";
     std::lock_guard<std::mutex> hold(handleLock);
-    handles.insert(session);
-    return session;
+    return OpenLocked(session);
 }
 
 HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
@@ -362,9 +377,9 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle)
     std::vector<Handle *> dead;
     {
         std::lock_guard<std::mutex> hold(handleLock);
-        auto found = handles.find((Handle *)handle);
+        auto found = handles.find(handle);
         if (found == handles.end()) return FailWith(ERROR_INVALID_HANDLE, FALSE);
-        CloseLocked(*found, &dead);
+        CloseLocked(found->second, &dead);
     }
     FreeHandles(dead);
     if (fail) return FailWith(injected, FALSE);
