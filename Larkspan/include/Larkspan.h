@@ -25,6 +25,11 @@ extern "C" {
 /* The progress message: WM_USER + 5, wParam 0, lParam 0. */
 #define LARKSPAN_PROGRESS_MESSAGE 0x0405
 
+/* The running account on the debugger output, one line before every read:
+   this prefix, then the kilobytes (1000 bytes) received so far, then
+   " KBytes". Callers that follow the download read the figure after it. */
+#define LARKSPAN_PROGRESS_PREFIX "Downloading file.\nDownloaded "
+
 /* The whole body was stored and no block began like an HTML document. */
 #define LARKSPAN_OK 0
 /* The download failed; the debugger output says which step and why. */

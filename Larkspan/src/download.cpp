@@ -24,7 +24,7 @@ const size_t kStreamBufferSize = kBlockSize;
 void ReportProgress(unsigned long long received)
 {
     char message[kMessageSize];
-    snprintf(message, sizeof message, "Downloading file.\nDownloaded %llu KBytes", received / 1000);
+    snprintf(message, sizeof message, LARKSPAN_PROGRESS_PREFIX "%llu KBytes", received / 1000);
     OutputDebugStringA(message);
 }
 

@@ -1,4 +1,4 @@
-/* WinINet for POSIX systems, over libcurl (posix/src/wininet.cpp). */
+/* WinINet for POSIX systems, over libcurl (posix/src/wininet/). */
 #ifndef WINPOSIX_WININET_H
 #define WINPOSIX_WININET_H
 

@@ -188,12 +188,7 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
             errno = saved;
         }
     } else {
-        result = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS) && !S_ISDIR(source.st_mode)) {
-            // A file system without RENAME_NOREPLACE: link and unlink keep the rule.
-            result = link(from, to);
-            if (result == 0) unlink(from);
-        }
+        result = RenameNoReplace(from, to);
     }
     if (result != 0) {
         // Past a missing source, a missing folder on the way to `to`.

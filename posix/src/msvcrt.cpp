@@ -191,14 +191,7 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
     if (RuntimeFaultInjected("rename", from)) return -1;
     if (!from || !to) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, -1);
     if (FileInUse(from)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
-    if (errno == EINVAL || errno == ENOSYS) {
-        // A file system without RENAME_NOREPLACE: link and unlink keep the rule.
-        if (link(from, to) == 0) {
-            unlink(from);
-            return 0;
-        }
-    }
+    if (RenameNoReplace(from, to) == 0) return 0;
     // A missing source is a missing file; past that, a missing folder on either side.
     int saved = errno;
     DWORD code = PathError(from, saved);
@@ -208,7 +201,12 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
 
 WINPOSIX_API void *__wrap_malloc(size_t size)
 {
-    if (FaultInjected("malloc", nullptr)) return FailRuntimeWith(GetLastError(), ENOMEM, nullptr);
+    // Whatever error the rule gives, malloc's errno is ENOMEM, as the
+    // runtime's is for any allocation that fails.
+    if (RuntimeFaultInjected("malloc", nullptr)) {
+        errno = ENOMEM;
+        return nullptr;
+    }
     return malloc(size);
 }
 

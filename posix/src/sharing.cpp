@@ -7,9 +7,12 @@
 // file meets them even in the same process, as a second handle does on
 // Windows, and they go when the last descriptor of that open file is closed,
 // a killed process's included. Advisory: a writer that doesn't come through
-// the layer (another program) is not seen.
+// the layer (another program) is not seen. Also here, for kernel32's move and
+// the runtime's rename alike: a rename that never replaces.
 #include "sharing.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,4 +51,21 @@ bool FileInUse(const char *path)
     bool inUse = fcntl(descriptor, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(descriptor);
     return inUse;
+}
+
+int RenameNoReplace(const char *from, const char *to)
+{
+    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (errno != EINVAL && errno != ENOSYS) return -1;
+    // A file system without RENAME_NOREPLACE: link and unlink keep the rule,
+    // for files. A folder can't be linked; it keeps the refusal.
+    int refused = errno;
+    struct stat source;
+    if (lstat(from, &source) == 0 && S_ISDIR(source.st_mode)) {
+        errno = refused;
+        return -1;
+    }
+    if (link(from, to) != 0) return -1;
+    unlink(from);
+    return 0;
 }

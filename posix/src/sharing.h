@@ -1,6 +1,6 @@
 // Windows' sharing rules, as far as the layer keeps them: a file the runtime
 // opened for writing is in use, and can't be renamed, replaced or removed
-// until it is closed.
+// until it is closed; and a move that is not asked to replace never does.
 #ifndef WINPOSIX_SHARING_H
 #define WINPOSIX_SHARING_H
 
@@ -12,5 +12,10 @@ void MarkFileInUse(int descriptor);
 // still open under `path`. A link, a file that is not regular, and a file this
 // process may not read are never found in use.
 bool FileInUse(const char *path);
+
+// rename(2) that never replaces what `to` names, as Windows' moves without
+// MOVEFILE_REPLACE_EXISTING (and its runtime's rename) refuse to: 0, or -1
+// with errno (EEXIST for a name that is taken).
+int RenameNoReplace(const char *from, const char *to);
 
 #endif

@@ -107,7 +107,7 @@ void TakeDebugLines()
         std::lock_guard<std::mutex> hold(pendingLock);
         lines.swap(pendingLines);
     }
-    const char progressHead[] = "Downloading file.\nDownloaded ";
+    const char progressHead[] = LARKSPAN_PROGRESS_PREFIX;
     for (const std::string &text : lines) {
         if (text.compare(0, strlen(progressHead), progressHead) == 0)
             progress.kilobytes = strtoull(text.c_str() + strlen(progressHead), NULL, 10);

@@ -1,7 +1,8 @@
 // One response's header block as the layer keeps it for HttpQueryInfoA: the
 // status line and each field on a line of its own, every line ended by CRLF,
 // the block ended by an empty line. Plain text work: no curl, no sockets, no
-// locks; wininet.cpp feeds it the lines curl hands over.
+// locks; http_response.cpp feeds it the lines curl hands over, and
+// wininet.cpp looks fields up in the block.
 #ifndef WINPOSIX_HTTP_HEADERS_H
 #define WINPOSIX_HTTP_HEADERS_H
 

@@ -20,7 +20,7 @@ thread_local bool threadParametersZero;
 void OnDebugString(void *, const char *text)
 {
     if (threadLines) threadLines->push_back(text);
-    if (threadProgressLines && strncmp(text, "Downloading file.", 17) == 0) ++*threadProgressLines;
+    if (threadProgressLines && strncmp(text, LARKSPAN_PROGRESS_PREFIX, strlen(LARKSPAN_PROGRESS_PREFIX)) == 0) ++*threadProgressLines;
 }
 
 LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -170,7 +170,7 @@ Download WorkerDownload::Finish()
 
 std::vector<unsigned long long> ProgressFigures(const Download &download)
 {
-    const std::string head = "Downloading file.\nDownloaded ";
+    const std::string head = LARKSPAN_PROGRESS_PREFIX;
     std::vector<unsigned long long> figures;
     for (const std::string &line : download.lines)
         if (line.compare(0, head.size(), head) == 0) figures.push_back(std::stoull(line.substr(head.size())));
@@ -181,7 +181,7 @@ std::vector<std::string> ErrorLines(const Download &download)
 {
     std::vector<std::string> errors;
     for (const std::string &line : download.lines)
-        if (line.compare(0, 17, "Downloading file.") != 0) errors.push_back(line);
+        if (line.compare(0, strlen(LARKSPAN_PROGRESS_PREFIX), LARKSPAN_PROGRESS_PREFIX) != 0) errors.push_back(line);
     return errors;
 }
 
