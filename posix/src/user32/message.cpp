@@ -3,7 +3,9 @@
 // message sent from another thread waits in it until the thread, in
 // GetMessage, PeekMessage or a SendMessage of its own, runs the window
 // procedure; the sender is held until then. A thread that ends takes its
-// queue and its windows with it.
+// queue and its windows with it. Every change to a queue is made here, by
+// the functions that keep its descriptor's signal right; windows are asked
+// for through window.cpp's functions.
 #include <windows.h>
 #include <winposix.h>
 
@@ -18,9 +20,9 @@
 #include <thread>
 #include <vector>
 
-std::map<DWORD, ThreadQueue *> queues;
-
 namespace {
+
+std::map<DWORD, ThreadQueue *> queues;  // by thread id
 
 // The calling thread's queue; the thread-end guard frees it and what hangs on
 // it when the thread ends.
@@ -41,6 +43,7 @@ thread_local ThreadEndGuard threadEnd;
 
 ThreadQueue *CurrentQueueLocked()
 {
+    USER32_ASSERT_LOCKED();
     if (!currentQueue) {
         ThreadQueue *queue = new ThreadQueue;
         queue->threadId = GetCurrentThreadId();
@@ -57,8 +60,13 @@ ThreadQueue *CurrentQueueLocked()
     return currentQueue;
 }
 
+namespace {
+
+// Keeps the queue's descriptor readable exactly while messages wait in it:
+// called after every change to what waits.
 void UpdateSignalLocked(ThreadQueue *queue)
 {
+    USER32_ASSERT_LOCKED();
     bool waiting = !queue->sent.empty() || !queue->posted.empty() || queue->quitPosted;
     if (queue->signal < 0 || waiting == queue->signalled) return;
     uint64_t count = 1;
@@ -66,10 +74,9 @@ void UpdateSignalLocked(ThreadQueue *queue)
     if (moved == (ssize_t)sizeof count) queue->signalled = waiting;
 }
 
-namespace {
-
 void WakeLocked(ThreadQueue *queue)
 {
+    USER32_ASSERT_LOCKED();
     queue->messagesCame++;
     UpdateSignalLocked(queue);
     queue->wakes.notify_all();
@@ -99,6 +106,7 @@ const auto kWatchBeforeSleeping = std::chrono::microseconds(WINPOSIX_WATCH_MICRO
 
 template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
 {
+    USER32_ASSERT_LOCKED();
     if (ready()) return;
     bool watch = queue->watchPaid;
     hold.unlock();
@@ -123,20 +131,19 @@ template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, Th
 // Lets the sender go on with `result`; one that has left SendMessage is not woken.
 void AnsweredLocked(SentMessage *sent, LRESULT result)
 {
+    USER32_ASSERT_LOCKED();
     sent->result = result;
     sent->done = true;
     if (sent->senderWakes) sent->senderWakes->notify_all();
 }
 
-}  // namespace
-
+// A sender waiting for a window that is gone gets 0, as on Windows.
 void ReleaseSenderLocked(SentMessage *sent)
 {
+    USER32_ASSERT_LOCKED();
     sent->released = true;
     AnsweredLocked(sent, 0);
 }
-
-namespace {
 
 // Lets the sender go with 0 when the procedure answering it does not return:
 // the thread ends inside it (pthread_exit unwinds through it, as does
@@ -178,6 +185,7 @@ struct SenderLeaves {
 // then lets the sender go on. False when none waits.
 bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
 {
+    USER32_ASSERT_LOCKED();
     if (queue->sent.empty()) return false;
     std::shared_ptr<SentMessage> sent = queue->sent.front();
     queue->sent.pop_front();
@@ -185,13 +193,14 @@ bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
     // Only this thread can destroy the window, so it is there until the call;
     // the procedure is taken out of the table, so the call is safe even if
     // the window destroys itself inside it.
-    auto found = windows.find(sent->window);
-    if (found == windows.end()) {
+    const WND *found = FindWindowLocked(sent->window);
+    if (!found) {
         ReleaseSenderLocked(sent.get());
         return true;
     }
-    WNDPROC procedure = found->second.procedure;
+    WNDPROC procedure = found->procedure;
     hold.unlock();
+    USER32_ASSERT_NOT_LOCKED();
     SenderRelease unanswered{sent.get()};
     LRESULT result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
     unanswered.sent = nullptr;
@@ -209,22 +218,20 @@ void EndThreadQueue()
         std::lock_guard<std::mutex> hold(windowLock);
         ThreadQueue *queue = currentQueue;
         if (!queue) return;
-        for (auto window = windows.begin(); window != windows.end();) {
-            auto next = std::next(window);
-            if (window->second.owner == queue) xWindows.push_back(ForgetWindowLocked(window));
-            window = next;
-        }
+        xWindows = ForgetThreadWindowsLocked(queue);
         for (const auto &sent : queue->sent) ReleaseSenderLocked(sent.get());
         if (queue->signal >= 0) close(queue->signal);
         queues.erase(queue->threadId);
         delete queue;
         currentQueue = nullptr;
     }
+    USER32_ASSERT_NOT_LOCKED();
     for (XWindowId xWindow : xWindows) X11DRV_DestroyWindow(xWindow);
 }
 
 void PostLocked(ThreadQueue *queue, HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    USER32_ASSERT_LOCKED();
     MSG posted = {};
     posted.hwnd = window;
     posted.message = message;
@@ -251,7 +258,8 @@ bool MatchesFilter(const MSG &message, HWND window, UINT filterMin, UINT filterM
 
 bool FilterWindowValidLocked(HWND window)
 {
-    if (!window || window == (HWND)(intptr_t)-1 || windows.count(window)) return true;
+    USER32_ASSERT_LOCKED();
+    if (!window || window == (HWND)(intptr_t)-1 || FindWindowLocked(window)) return true;
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return false;
 }
@@ -262,6 +270,7 @@ bool FilterWindowValidLocked(HWND window)
 bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG *message, HWND window,
                     UINT filterMin, UINT filterMax, bool remove)
 {
+    USER32_ASSERT_LOCKED();
     while (AnswerOneSentLocked(hold, queue)) {
     }
     for (auto posted = queue->posted.begin(); posted != queue->posted.end(); ++posted) {
@@ -287,6 +296,22 @@ bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG 
 
 }  // namespace
 
+void DropWindowMessagesLocked(ThreadQueue *owner, HWND window)
+{
+    USER32_ASSERT_LOCKED();
+    for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
+        posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
+    for (auto sent = owner->sent.begin(); sent != owner->sent.end();) {
+        if ((*sent)->window != window) {
+            ++sent;
+            continue;
+        }
+        ReleaseSenderLocked(sent->get());
+        sent = owner->sent.erase(sent);
+    }
+    UpdateSignalLocked(owner);
+}
+
 // To a window of the calling thread, the procedure is called directly. To a
 // window of another thread, the message waits in that thread's queue until
 // the thread retrieves messages, and the sender with it; meanwhile the sender
@@ -295,12 +320,13 @@ bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     std::unique_lock<std::mutex> hold(windowLock);
-    auto found = windows.find(window);
-    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
+    const WND *found = FindWindowLocked(window);
+    if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
     ThreadQueue *self = CurrentQueueLocked();
-    if (found->second.owner == self) {
-        WNDPROC procedure = found->second.procedure;
+    if (found->owner == self) {
+        WNDPROC procedure = found->procedure;
         hold.unlock();
+        USER32_ASSERT_NOT_LOCKED();
         return procedure(window, message, wParam, lParam);
     }
     auto sent = std::make_shared<SentMessage>();
@@ -309,7 +335,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     sent->wParam = wParam;
     sent->lParam = lParam;
     sent->senderWakes = &self->wakes;
-    ThreadQueue *owner = found->second.owner;
+    ThreadQueue *owner = found->owner;
     owner->sent.push_back(sent);
     WakeLocked(owner);
     SenderLeaves leaving{hold, sent, owner};
@@ -335,9 +361,9 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         PostLocked(CurrentQueueLocked(), nullptr, message, wParam, lParam);
         return TRUE;
     }
-    auto found = windows.find(window);
-    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-    PostLocked(found->second.owner, window, message, wParam, lParam);
+    const WND *found = FindWindowLocked(window);
+    if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+    PostLocked(found->owner, window, message, wParam, lParam);
     return TRUE;
 }
 
@@ -422,11 +448,12 @@ LRESULT WINAPI DispatchMessageA(const MSG *message)
     WNDPROC procedure;
     {
         std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(message->hwnd);
-        if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
-        if (found->second.owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);
-        procedure = found->second.procedure;
+        const WND *found = FindWindowLocked(message->hwnd);
+        if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
+        if (found->owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);
+        procedure = found->procedure;
     }
+    USER32_ASSERT_NOT_LOCKED();
     return procedure(message->hwnd, message->message, message->wParam, message->lParam);
 }
 

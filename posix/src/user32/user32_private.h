@@ -1,7 +1,8 @@
-// What user32's files share: the window classes, the windows and the
-// message queues of this process, under one lock, since a message's way
-// from one thread to another touches all of them. window.cpp keeps classes
-// and windows, message.cpp the queues; x11drv.cpp is below both.
+// What user32's files share: one lock over the window classes, the windows
+// and the message queues of this process, since a message's way from one
+// thread to another touches all of them. window.cpp owns the classes and
+// windows, message.cpp the queues; each changes only its own tables and asks
+// the other through the functions below. x11drv.cpp is below both.
 #ifndef WINPOSIX_USER32_PRIVATE_H
 #define WINPOSIX_USER32_PRIVATE_H
 
@@ -9,6 +10,7 @@
 
 #include "x11drv.h"
 
+#include <cassert>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -16,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 struct WindowClass {
     WNDPROC procedure;
@@ -58,21 +61,33 @@ struct WND {
 };
 
 extern std::mutex windowLock;
-extern std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
-extern std::map<HWND, WND> windows;
-extern std::map<DWORD, ThreadQueue *> queues;
+
+// The lock rule: a function named *Locked runs with windowLock held, and no
+// window procedure (which may call user32 again) or X call (which may wait
+// on the display) is made with it held. Debug builds check it.
+#ifdef NDEBUG
+#define USER32_ASSERT_LOCKED() ((void)0)
+#define USER32_ASSERT_NOT_LOCKED() ((void)0)
+#else
+bool WindowLockHeld();  // by the calling thread
+#define USER32_ASSERT_LOCKED() assert(WindowLockHeld())
+#define USER32_ASSERT_NOT_LOCKED() assert(!WindowLockHeld())
+#endif
 
 // All of these with windowLock held.
 
+// message.cpp, the queues:
 // The calling thread's queue, made on first use.
 ThreadQueue *CurrentQueueLocked();
-// Keeps the queue's descriptor readable exactly while messages wait in it.
-void UpdateSignalLocked(ThreadQueue *queue);
-// A sender waiting for a window that is gone gets 0, as on Windows.
-void ReleaseSenderLocked(SentMessage *sent);
-// Removes a window from the table with what waits for it: posted messages are
-// dropped, and threads that sent it a message are released. Gives back its X
-// window, for the caller to destroy once it has let go of the lock.
-XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found);
+// A window is gone: what waits for it in its thread's queue goes too, posted
+// messages dropped and senders let go with 0, as on Windows.
+void DropWindowMessagesLocked(ThreadQueue *owner, HWND window);
+
+// window.cpp, the windows:
+// The window, or null when there is none; valid while the lock is held.
+const WND *FindWindowLocked(HWND window);
+// A thread ends: its windows are forgotten, without their procedures. Gives
+// back their X windows, for the caller to destroy once it has let go of the lock.
+std::vector<XWindowId> ForgetThreadWindowsLocked(ThreadQueue *owner);
 
 #endif

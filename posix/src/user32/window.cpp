@@ -17,10 +17,11 @@
 #include <vector>
 
 std::mutex windowLock;
-std::map<std::wstring, WindowClass> windowClasses;
-std::map<HWND, WND> windows;
 
 namespace {
+
+std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
+std::map<HWND, WND> windows;
 
 // Handles are never reused, so a handle kept after DestroyWindow names nothing.
 uintptr_t nextWindow = 0x10010;
@@ -66,6 +67,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
         windows[window] = WND{className, procedure, CurrentQueueLocked(), messageOnly, 0};
     }
     if (!messageOnly) {
+        USER32_ASSERT_NOT_LOCKED();
         XWindowId xWindow = X11DRV_CreateWindow(className, title);
         std::lock_guard<std::mutex> hold(windowLock);
         auto found = windows.find(window);
@@ -74,6 +76,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     // As on Windows, the procedure sees WM_CREATE (with the creation
     // arguments) before the caller gets the handle, and -1 from it destroys
     // the window.
+    USER32_ASSERT_NOT_LOCKED();
     if (procedure(window, WM_CREATE, 0, (LPARAM)createStruct) == -1) {
         DestroyWindow(window);
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -82,26 +85,48 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     return window;
 }
 
-}  // namespace
-
+// Removes a window from the table; its queue drops what waits for it. Gives
+// back its X window, for the caller to destroy once it has let go of the lock.
 XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
 {
+    USER32_ASSERT_LOCKED();
     HWND window = found->first;
     ThreadQueue *owner = found->second.owner;
     XWindowId xWindow = found->second.xWindow;
     windows.erase(found);
-    for (auto posted = owner->posted.begin(); posted != owner->posted.end();)
-        posted = posted->hwnd == window ? owner->posted.erase(posted) : posted + 1;
-    for (auto sent = owner->sent.begin(); sent != owner->sent.end();) {
-        if ((*sent)->window != window) {
-            ++sent;
-            continue;
-        }
-        ReleaseSenderLocked(sent->get());
-        sent = owner->sent.erase(sent);
-    }
-    UpdateSignalLocked(owner);
+    DropWindowMessagesLocked(owner, window);
     return xWindow;
+}
+
+}  // namespace
+
+#ifndef NDEBUG
+// glibc's mutex records the thread that holds it: the check costs no
+// bookkeeping of its own, and a release inside a condition variable's wait
+// is seen too.
+bool WindowLockHeld()
+{
+    return windowLock.native_handle()->__data.__owner == (int)gettid();
+}
+#endif
+
+const WND *FindWindowLocked(HWND window)
+{
+    USER32_ASSERT_LOCKED();
+    auto found = windows.find(window);
+    return found == windows.end() ? nullptr : &found->second;
+}
+
+std::vector<XWindowId> ForgetThreadWindowsLocked(ThreadQueue *owner)
+{
+    USER32_ASSERT_LOCKED();
+    std::vector<XWindowId> xWindows;
+    for (auto window = windows.begin(); window != windows.end();) {
+        auto next = std::next(window);
+        if (window->second.owner == owner) xWindows.push_back(ForgetWindowLocked(window));
+        window = next;
+    }
+    return xWindows;
 }
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
@@ -154,6 +179,7 @@ BOOL WINAPI DestroyWindow(HWND window)
         if (found->second.owner != CurrentQueueLocked()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
         procedure = found->second.procedure;
     }
+    USER32_ASSERT_NOT_LOCKED();
     procedure(window, WM_DESTROY, 0, 0);
     XWindowId xWindow = 0;
     {
@@ -161,6 +187,7 @@ BOOL WINAPI DestroyWindow(HWND window)
         auto found = windows.find(window);
         if (found != windows.end()) xWindow = ForgetWindowLocked(found);
     }
+    USER32_ASSERT_NOT_LOCKED();
     X11DRV_DestroyWindow(xWindow);
     return TRUE;
 }
@@ -206,6 +233,7 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
     }
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.
+    USER32_ASSERT_NOT_LOCKED();
     return (HWND)(uintptr_t)X11DRV_FindWindowByClass(narrowClass);
 }
 
