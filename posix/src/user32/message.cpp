@@ -11,13 +11,12 @@
 
 #include "errors.h"
 #include "faults.h"
+#include "message_wait.h"
 #include "user32_private.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -80,52 +79,6 @@ void WakeLocked(ThreadQueue *queue)
     queue->messagesCame++;
     UpdateSignalLocked(queue);
     queue->wakes.notify_all();
-}
-
-// Waits until `ready` holds, `queue`'s thread being the one that waits. A
-// thread asleep on another core takes tens of microseconds to wake, and a
-// message between threads wakes one each way: a download that sends a
-// message for every block would spend more time waking than receiving. So the
-// waiter first watches for a short while, about what a window procedure that
-// draws progress takes, without the lock (`ready` reads atomics only), and
-// sleeps only then. What `ready` reads is changed with the lock held, so a
-// change made after the last look under the lock wakes the sleeper.
-//
-// Watching pays only while what is awaited comes within the watch: a download
-// on a worker thread runs 1.5 times as fast with it (the CPU it adds is the
-// waiting core's), and messages back to back 4.6 times as fast for a quarter
-// of the CPU, while a thread whose messages come seldom would spend the whole
-// watch for nothing at every message. So a thread watches only when its last
-// wait, watched or slept, ended within the watch's time.
-//
-// bench/run builds the layer a second time without the watch, to weigh it.
-#ifndef WINPOSIX_WATCH_MICROSECONDS
-#define WINPOSIX_WATCH_MICROSECONDS 100
-#endif
-const auto kWatchBeforeSleeping = std::chrono::microseconds(WINPOSIX_WATCH_MICROSECONDS);
-
-template <typename Ready> void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
-{
-    USER32_ASSERT_LOCKED();
-    if (ready()) return;
-    bool watch = queue->watchPaid;
-    hold.unlock();
-    auto until = std::chrono::steady_clock::now() + kWatchBeforeSleeping;
-    bool came = false;
-    if (watch) {
-        do {
-            // Yielding, not spinning: on a busy machine the core goes to whoever
-            // else can run, the thread this one waits for among them.
-            std::this_thread::yield();
-            came = ready();
-        } while (!came && std::chrono::steady_clock::now() < until);
-    }
-    hold.lock();
-    if (!came && !ready()) {
-        queue->wakes.wait(hold);
-        came = std::chrono::steady_clock::now() < until;
-    }
-    queue->watchPaid = came;
 }
 
 // Lets the sender go on with `result`; one that has left SendMessage is not woken.
@@ -431,35 +384,6 @@ BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filter
 BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
     return PeekMessageA(message, window, filterMin, filterMax, removeFlags);
-}
-
-// There is no keyboard input, so there is nothing to translate.
-BOOL WINAPI TranslateMessage(const MSG *)
-{
-    return FALSE;
-}
-
-// Calls the procedure of the message's window, which must be the calling
-// thread's; thread messages (no window) go to no procedure.
-LRESULT WINAPI DispatchMessageA(const MSG *message)
-{
-    if (!message) return FailWith(ERROR_INVALID_PARAMETER, 0);
-    if (!message->hwnd) return 0;
-    WNDPROC procedure;
-    {
-        std::lock_guard<std::mutex> hold(windowLock);
-        const WND *found = FindWindowLocked(message->hwnd);
-        if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
-        if (found->owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);
-        procedure = found->procedure;
-    }
-    USER32_ASSERT_NOT_LOCKED();
-    return procedure(message->hwnd, message->message, message->wParam, message->lParam);
-}
-
-LRESULT WINAPI DispatchMessageW(const MSG *message)
-{
-    return DispatchMessageA(message);
 }
 
 // The kinds of message waiting in the calling thread's queue, in the high

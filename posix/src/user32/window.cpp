@@ -4,6 +4,8 @@
 // (x11drv.cpp), so that FindWindow in another process sees it; the X calls
 // are made with no lock of user32's held, so a display that is slow to
 // answer holds up only the thread that creates or looks for a window.
+// DispatchMessage is here too: it calls a window's procedure for a message
+// already taken off its queue, and touches no queue.
 #include <windows.h>
 #include <winposix.h>
 
@@ -243,3 +245,31 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
     return FindWindowW(wideClass.c_str(), windowName ? wideName.c_str() : nullptr);
 }
 
+// There is no keyboard input, so there is nothing to translate.
+BOOL WINAPI TranslateMessage(const MSG *)
+{
+    return FALSE;
+}
+
+// Calls the procedure of the message's window, which must be the calling
+// thread's; thread messages (no window) go to no procedure.
+LRESULT WINAPI DispatchMessageA(const MSG *message)
+{
+    if (!message) return FailWith(ERROR_INVALID_PARAMETER, 0);
+    if (!message->hwnd) return 0;
+    WNDPROC procedure;
+    {
+        std::lock_guard<std::mutex> hold(windowLock);
+        const WND *found = FindWindowLocked(message->hwnd);
+        if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
+        if (found->owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);
+        procedure = found->procedure;
+    }
+    USER32_ASSERT_NOT_LOCKED();
+    return procedure(message->hwnd, message->message, message->wParam, message->lParam);
+}
+
+LRESULT WINAPI DispatchMessageW(const MSG *message)
+{
+    return DispatchMessageA(message);
+}
