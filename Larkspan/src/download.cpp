@@ -5,8 +5,8 @@
 
 #include "open_url.h"
 #include "report.h"
+#include "text.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -100,13 +100,6 @@ bool CheckStatus(Failures *failures, HINTERNET request)
         ReportFailureLine(failures, LARKSPAN_ERROR_HTTP_STATUS | (status & 0xFFFF), message);
         return false;
     }
-    return true;
-}
-
-bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    for (; *prefix; text++, prefix++)
-        if (tolower((unsigned char)*text) != *prefix) return false;
     return true;
 }
 

@@ -9,21 +9,14 @@
 #include "open_url.h"
 
 #include "report.h"
+#include "text.h"
 
-#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
 
 const char kLabel[] = "InternetOpenUrl Error";
-
-bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    for (; *prefix; text++, prefix++)
-        if (tolower((unsigned char)*text) != *prefix) return false;
-    return true;
-}
 
 bool IsRedirect(DWORD status)
 {
