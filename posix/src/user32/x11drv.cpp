@@ -28,6 +28,7 @@
 #include <X11/Xutil.h>
 
 #include <dlfcn.h>
+#include <signal.h>
 #include <strings.h>
 
 #include <algorithm>
@@ -168,6 +169,15 @@ Display *OpenDisplay()
 
 void ServeDisplay()
 {
+    // Xlib writes to its socket without MSG_NOSIGNAL: a server that closed
+    // the connection (ended, or reset as a client connected) would end the
+    // whole process with SIGPIPE. Blocked on this thread, the only one that
+    // writes there, the write fails instead, and Xlib's I/O error handler
+    // takes the display for gone, as for any lost server.
+    sigset_t pipeOnly;
+    sigemptyset(&pipeOnly);
+    sigaddset(&pipeOnly, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipeOnly, nullptr);
     Display *display = OpenDisplay();
     std::unique_lock<std::mutex> hold(displayThread.lock);
     if (!display) displayThread.gone = true;
