@@ -47,7 +47,7 @@ void ExpectNothingLost(const Scratch &install)
 bool RunUpdaterWith(const Scratch &install, const std::string &faults)
 {
     Process updater;
-    if (!StartProgram(&updater, BuiltProgram("Harrowfen"), {}, install.Folder(), {{"WINPOSIX_FAULTS", faults}}))
+    if (!StartProgram(&updater, BuiltProgram("harrowfen-faults"), {}, install.Folder(), {{"WINPOSIX_FAULTS", faults}}))
         return false;
     int exitCode = -1;
     if (!WaitForProgram(updater, 60000, &exitCode)) {

@@ -61,9 +61,13 @@ protected:
         std::filesystem::permissions(path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, error);
     }
 
-    // Runs the updater in the installation and waits for it; true if it ended with 0.
-    bool RunUpdater(const Environment &environment = {}, const std::string &program = BuiltProgram("Harrowfen"))
+    // Runs the updater in the installation and waits for it; true if it ended
+    // with 0. Fault rules reach only the suites' own build of it.
+    bool RunUpdater(const Environment &environment = {}, std::string program = "")
     {
+        bool faults = false;
+        for (const auto &variable : environment) faults |= variable.first == "WINPOSIX_FAULTS";
+        if (program.empty()) program = BuiltProgram(faults ? "harrowfen-faults" : "Harrowfen");
         Process updater;
         if (!StartProgram(&updater, program, {}, install.Folder(), environment)) return false;
         int exitCode = -1;

@@ -15,7 +15,7 @@ extern "C" {
 #define SE_ERR_NOASSOC 31
 
 WINPOSIX_API HINSTANCE WINAPI ShellExecuteW(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
-                                           LPCWSTR directory, INT showCommand);
+                                           LPCWSTR directory, INT showCommand) WINPOSIX_SYMBOL(ShellExecuteW);
 
 #ifdef __cplusplus
 }

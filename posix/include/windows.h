@@ -22,6 +22,12 @@ extern "C" {
 #define APIENTRY
 #define WINAPIV
 #define WINPOSIX_API __attribute__((visibility("default")))
+/* Every function the layer defines is linked as WinPosix_NAME: a program
+   calls SendMessageA in its source, and the symbol it binds is
+   WinPosix_SendMessageA. So the layer puts no Windows name into a process's
+   namespace, where a program's own Sleep or another library's GetLastError
+   would meet ours. */
+#define WINPOSIX_SYMBOL(name) __asm__("WinPosix_" #name)
 
 typedef int BOOL;
 typedef unsigned char BYTE;
@@ -97,15 +103,15 @@ typedef struct HMENU__ *HMENU;
 #define ERROR_INVALID_THREAD_ID 1444
 
 /* kernel32 */
-WINPOSIX_API DWORD WINAPI GetLastError(void);
-WINPOSIX_API void WINAPI SetLastError(DWORD code);
-WINPOSIX_API void WINAPI Sleep(DWORD milliseconds);
-WINPOSIX_API DWORD WINAPI GetCurrentThreadId(void);
-WINPOSIX_API DWORD WINAPI GetTickCount(void);
-WINPOSIX_API ULONGLONG WINAPI GetTickCount64(void);
-WINPOSIX_API void WINAPI OutputDebugStringA(LPCSTR text);
-WINPOSIX_API HMODULE WINAPI GetModuleHandleW(LPCWSTR name);
-WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+WINPOSIX_API DWORD WINAPI GetLastError(void) WINPOSIX_SYMBOL(GetLastError);
+WINPOSIX_API void WINAPI SetLastError(DWORD code) WINPOSIX_SYMBOL(SetLastError);
+WINPOSIX_API void WINAPI Sleep(DWORD milliseconds) WINPOSIX_SYMBOL(Sleep);
+WINPOSIX_API DWORD WINAPI GetCurrentThreadId(void) WINPOSIX_SYMBOL(GetCurrentThreadId);
+WINPOSIX_API DWORD WINAPI GetTickCount(void) WINPOSIX_SYMBOL(GetTickCount);
+WINPOSIX_API ULONGLONG WINAPI GetTickCount64(void) WINPOSIX_SYMBOL(GetTickCount64);
+WINPOSIX_API void WINAPI OutputDebugStringA(LPCSTR text) WINPOSIX_SYMBOL(OutputDebugStringA);
+WINPOSIX_API HMODULE WINAPI GetModuleHandleW(LPCWSTR name) WINPOSIX_SYMBOL(GetModuleHandleW);
+WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name) WINPOSIX_SYMBOL(GetModuleHandleA);
 
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
 #define FILE_ATTRIBUTE_READONLY 0x01
@@ -113,12 +119,12 @@ WINPOSIX_API HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 #define FILE_ATTRIBUTE_DEVICE 0x40
 #define FILE_ATTRIBUTE_NORMAL 0x80
 #define FILE_ATTRIBUTE_REPARSE_POINT 0x400
-WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path);
+WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path) WINPOSIX_SYMBOL(GetFileAttributesA);
 
 #define MOVEFILE_REPLACE_EXISTING 0x1
 #define MOVEFILE_COPY_ALLOWED 0x2
 #define MOVEFILE_WRITE_THROUGH 0x8
-WINPOSIX_API BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
+WINPOSIX_API BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) WINPOSIX_SYMBOL(MoveFileExA);
 
 /* user32: windows of this process and their threads' message queues, and
    top-level windows on the X display */
@@ -222,39 +228,39 @@ typedef struct tagCREATESTRUCTW {
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
 
-WINPOSIX_API ATOM WINAPI RegisterClassA(const WNDCLASSA *wc);
-WINPOSIX_API ATOM WINAPI RegisterClassW(const WNDCLASSW *wc);
-WINPOSIX_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
-WINPOSIX_API BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance);
+WINPOSIX_API ATOM WINAPI RegisterClassA(const WNDCLASSA *wc) WINPOSIX_SYMBOL(RegisterClassA);
+WINPOSIX_API ATOM WINAPI RegisterClassW(const WNDCLASSW *wc) WINPOSIX_SYMBOL(RegisterClassW);
+WINPOSIX_API BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance) WINPOSIX_SYMBOL(UnregisterClassA);
+WINPOSIX_API BOOL WINAPI UnregisterClassW(LPCWSTR className, HINSTANCE instance) WINPOSIX_SYMBOL(UnregisterClassW);
 WINPOSIX_API HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD style, int x, int y,
                                          int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                                         LPVOID param);
+                                         LPVOID param) WINPOSIX_SYMBOL(CreateWindowExA);
 WINPOSIX_API HWND WINAPI CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x,
                                          int y, int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
-                                         LPVOID param);
-WINPOSIX_API BOOL WINAPI DestroyWindow(HWND window);
-WINPOSIX_API BOOL WINAPI IsWindow(HWND window);
-WINPOSIX_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-WINPOSIX_API void WINAPI PostQuitMessage(int exitCode);
-WINPOSIX_API BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
-WINPOSIX_API BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax);
-WINPOSIX_API BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
-WINPOSIX_API BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags);
-WINPOSIX_API BOOL WINAPI TranslateMessage(const MSG *message);
-WINPOSIX_API LRESULT WINAPI DispatchMessageA(const MSG *message);
-WINPOSIX_API LRESULT WINAPI DispatchMessageW(const MSG *message);
-WINPOSIX_API DWORD WINAPI GetQueueStatus(UINT flags);
-WINPOSIX_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
-WINPOSIX_API HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);
-WINPOSIX_API HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName);
-WINPOSIX_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) __attribute__((format(printf, 2, 3)));
+                                         LPVOID param) WINPOSIX_SYMBOL(CreateWindowExW);
+WINPOSIX_API BOOL WINAPI DestroyWindow(HWND window) WINPOSIX_SYMBOL(DestroyWindow);
+WINPOSIX_API BOOL WINAPI IsWindow(HWND window) WINPOSIX_SYMBOL(IsWindow);
+WINPOSIX_API LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(DefWindowProcA);
+WINPOSIX_API LRESULT WINAPI DefWindowProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(DefWindowProcW);
+WINPOSIX_API LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(SendMessageA);
+WINPOSIX_API LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(SendMessageW);
+WINPOSIX_API BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(PostMessageA);
+WINPOSIX_API BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(PostMessageW);
+WINPOSIX_API BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(PostThreadMessageA);
+WINPOSIX_API BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) WINPOSIX_SYMBOL(PostThreadMessageW);
+WINPOSIX_API void WINAPI PostQuitMessage(int exitCode) WINPOSIX_SYMBOL(PostQuitMessage);
+WINPOSIX_API BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax) WINPOSIX_SYMBOL(GetMessageA);
+WINPOSIX_API BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax) WINPOSIX_SYMBOL(GetMessageW);
+WINPOSIX_API BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) WINPOSIX_SYMBOL(PeekMessageA);
+WINPOSIX_API BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags) WINPOSIX_SYMBOL(PeekMessageW);
+WINPOSIX_API BOOL WINAPI TranslateMessage(const MSG *message) WINPOSIX_SYMBOL(TranslateMessage);
+WINPOSIX_API LRESULT WINAPI DispatchMessageA(const MSG *message) WINPOSIX_SYMBOL(DispatchMessageA);
+WINPOSIX_API LRESULT WINAPI DispatchMessageW(const MSG *message) WINPOSIX_SYMBOL(DispatchMessageW);
+WINPOSIX_API DWORD WINAPI GetQueueStatus(UINT flags) WINPOSIX_SYMBOL(GetQueueStatus);
+WINPOSIX_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) WINPOSIX_SYMBOL(GetWindowThreadProcessId);
+WINPOSIX_API HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) WINPOSIX_SYMBOL(FindWindowA);
+WINPOSIX_API HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName) WINPOSIX_SYMBOL(FindWindowW);
+WINPOSIX_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) WINPOSIX_SYMBOL(wsprintfA) __attribute__((format(printf, 2, 3)));
 
 #ifdef __cplusplus
 }

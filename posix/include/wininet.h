@@ -60,18 +60,18 @@ typedef uintptr_t DWORD_PTR;
 #define ERROR_INTERNET_DECODING_FAILED 12175
 
 WINPOSIX_API HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
-                                            DWORD flags);
+                                            DWORD flags) WINPOSIX_SYMBOL(InternetOpenA);
 WINPOSIX_API HINTERNET WINAPI InternetOpenUrlA(HINTERNET session, LPCSTR url, LPCSTR headers, DWORD headersLength,
-                                               DWORD flags, DWORD_PTR context);
+                                               DWORD flags, DWORD_PTR context) WINPOSIX_SYMBOL(InternetOpenUrlA);
 WINPOSIX_API BOOL WINAPI HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,
-                                        LPDWORD index);
-WINPOSIX_API BOOL WINAPI InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead);
-WINPOSIX_API BOOL WINAPI InternetCloseHandle(HINTERNET handle);
+                                        LPDWORD index) WINPOSIX_SYMBOL(HttpQueryInfoA);
+WINPOSIX_API BOOL WINAPI InternetReadFile(HINTERNET file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead) WINPOSIX_SYMBOL(InternetReadFile);
+WINPOSIX_API BOOL WINAPI InternetCloseHandle(HINTERNET handle) WINPOSIX_SYMBOL(InternetCloseHandle);
 /* Flags 0, ICU_NO_ENCODE or ICU_ENCODE_SPACES_ONLY; others fail with ERROR_INVALID_PARAMETER. */
 WINPOSIX_API BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer, LPDWORD bufferLength,
-                                             DWORD flags);
+                                             DWORD flags) WINPOSIX_SYMBOL(InternetCombineUrlA);
 /* Only INTERNET_OPTION_URL, of a request: the address its response came from. */
-WINPOSIX_API BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength);
+WINPOSIX_API BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength) WINPOSIX_SYMBOL(InternetQueryOptionA);
 
 #ifdef __cplusplus
 }

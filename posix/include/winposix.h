@@ -34,10 +34,9 @@ WINPOSIX_API void WinPosix_SetDebugObserver(WinPosixDebugObserver observer, void
 WINPOSIX_API int WinPosix_MessageQueueFd(void);
 
 /*
- * Internet time-outs in milliseconds: connecting, and waiting for the next
- * byte of a response. They default to WinINet's 60 s and 30 s; the
- * environment variables WINPOSIX_CONNECT_TIMEOUT_MS and
- * WINPOSIX_RECEIVE_TIMEOUT_MS set them for a whole process. 0 keeps a value.
+ * Internet time-outs in milliseconds, for the whole process: connecting, and
+ * waiting for the next byte of a response. They default to WinINet's 60 s
+ * and 30 s. 0 keeps a value.
  */
 WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs);
 
@@ -49,10 +48,10 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *
  * counts the calls of `function` (only those whose file or URL argument ends
  * with `name`, when given; for MoveFileExA, either file's) and fails call
- * numbers first..last (1-based; "N-" means from N on). Rules are separated by commas. They come from the
- * environment variable WINPOSIX_FAULTS when the layer loads, or from
- * WinPosix_SetFaults, which replaces every rule and restarts the counts
- * (null or "" clears them). Returns FALSE for malformed rules.
+ * numbers first..last (1-based; "N-" means from N on). Rules are separated
+ * by commas. WinPosix_SetFaults replaces every rule and restarts the counts
+ * (null or "" clears them); it returns FALSE for malformed rules. No rule is
+ * ever read from the environment.
  *
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,

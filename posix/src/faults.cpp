@@ -1,5 +1,7 @@
-// Fault injection: rules parsed from WINPOSIX_FAULTS or WinPosix_SetFaults,
-// checked by every layer function that can fail.
+// Fault injection: rules set by WinPosix_SetFaults, checked by every layer
+// function that can fail. The layer reads no rules from the environment: a
+// program the suites start with rules sets them itself
+// (tests/support/platform/faults_from_environment.cpp).
 #include "faults.h"
 
 #include "errors.h"
@@ -29,7 +31,6 @@ struct FaultRule {
 std::mutex faultLock;
 std::vector<FaultRule> faultRules;
 std::map<std::string, DWORD, std::less<>> callCounts;  // found without building a string
-bool loadedFromEnvironment;
 
 bool EndsWith(const char *text, const std::string &tail)
 {
@@ -92,21 +93,11 @@ bool SetRulesLocked(const char *text)
     return true;
 }
 
-void LoadEnvironmentLocked()
-{
-    if (loadedFromEnvironment) return;
-    loadedFromEnvironment = true;
-    const char *rules = getenv("WINPOSIX_FAULTS");
-    if (rules && !SetRulesLocked(rules))
-        fprintf(stderr, "winposix: ignoring malformed WINPOSIX_FAULTS\n");
-}
-
 }  // namespace
 
 bool FaultRuleHit(const char *function, const char *argument, DWORD *error, const char *second)
 {
     std::lock_guard<std::mutex> hold(faultLock);
-    LoadEnvironmentLocked();
     auto counted = callCounts.find(function);
     if (counted == callCounts.end()) counted = callCounts.emplace(function, 0).first;
     counted->second++;
@@ -143,7 +134,6 @@ bool RuntimeFaultInjected(const char *function, const char *argument)
 BOOL WinPosix_SetFaults(const char *rules)
 {
     std::lock_guard<std::mutex> hold(faultLock);
-    loadedFromEnvironment = true;
     return SetRulesLocked(rules) ? TRUE : FALSE;
 }
 

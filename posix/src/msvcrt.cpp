@@ -1,9 +1,10 @@
 // The runtime's file functions as the Windows runtime behaves: a failure sets
 // both errno and the Win32 last error (msvcrt's calls into kernel32 do that on
 // Windows, and callers read GetLastError after them). The programs of this
-// project are linked with -Wl,--wrap for each of these on the native build, so
-// that their calls come here; the layer itself calls the C library directly.
-#include <windows.h>
+// project are linked with -Wl,--wrap for each of these on the native build,
+// and runtime_wrap.cpp, linked into each of them, sends their calls here; the
+// layer itself calls the C library directly.
+#include "msvcrt.h"
 
 #include "errors.h"
 #include "faults.h"
@@ -108,7 +109,7 @@ void ReleaseSigpipe(const SigpipeHold &hold)
 
 extern "C" {
 
-WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
+FILE *WinPosix_fopen(const char *path, const char *mode)
 {
     if (RuntimeFaultInjected("fopen", path)) return nullptr;
     if (!path || !mode) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
@@ -127,7 +128,7 @@ WINPOSIX_API FILE *__wrap_fopen(const char *path, const char *mode)
     return file;
 }
 
-WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, FILE *file)
+size_t WinPosix_fwrite(const void *data, size_t size, size_t count, FILE *file)
 {
     if (RuntimeFaultInjected("fwrite", nullptr)) return 0;
     SigpipeHold hold;
@@ -138,7 +139,7 @@ WINPOSIX_API size_t __wrap_fwrite(const void *data, size_t size, size_t count, F
     return written;
 }
 
-WINPOSIX_API int __wrap_fflush(FILE *file)
+int WinPosix_fflush(FILE *file)
 {
     if (RuntimeFaultInjected("fflush", nullptr)) return EOF;
     SigpipeHold hold;
@@ -149,7 +150,7 @@ WINPOSIX_API int __wrap_fflush(FILE *file)
     return result;
 }
 
-WINPOSIX_API int __wrap_fclose(FILE *file)
+int WinPosix_fclose(FILE *file)
 {
     DWORD error = 0;
     bool fail = FaultRuleHit("fclose", nullptr, &error);
@@ -170,7 +171,7 @@ WINPOSIX_API int __wrap_fclose(FILE *file)
     return result;
 }
 
-WINPOSIX_API int __wrap_remove(const char *path)
+int WinPosix_remove(const char *path)
 {
     if (RuntimeFaultInjected("remove", path)) return -1;
     if (FileInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
@@ -186,7 +187,7 @@ WINPOSIX_API int __wrap_remove(const char *path)
 
 // Windows' rename never replaces an existing file; POSIX's would. Keep the
 // Windows contract so that code tested here behaves the same there.
-WINPOSIX_API int __wrap_rename(const char *from, const char *to)
+int WinPosix_rename(const char *from, const char *to)
 {
     if (RuntimeFaultInjected("rename", from)) return -1;
     if (!from || !to) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, -1);
@@ -199,7 +200,7 @@ WINPOSIX_API int __wrap_rename(const char *from, const char *to)
     return FailRuntimeWith(code, saved, -1);
 }
 
-WINPOSIX_API void *__wrap_malloc(size_t size)
+void *WinPosix_malloc(size_t size)
 {
     // Whatever error the rule gives, malloc's errno is ENOMEM, as the
     // runtime's is for any allocation that fails.

@@ -73,19 +73,9 @@ HINTERNET OpenLocked(Handle *handle)
 }
 
 std::once_flag curlInitialised;
-std::once_flag timeoutsRead;
+// WinINet's defaults; WinPosix_SetInternetTimeouts changes them for the process.
 std::atomic<DWORD> connectTimeoutMs{60000};
 std::atomic<DWORD> receiveTimeoutMs{30000};
-
-void ReadTimeoutEnvironment()
-{
-    std::call_once(timeoutsRead, [] {
-        if (const char *value = getenv("WINPOSIX_CONNECT_TIMEOUT_MS")) connectTimeoutMs = (DWORD)strtoul(value, nullptr, 10);
-        if (const char *value = getenv("WINPOSIX_RECEIVE_TIMEOUT_MS")) receiveTimeoutMs = (DWORD)strtoul(value, nullptr, 10);
-        if (connectTimeoutMs == 0) connectTimeoutMs = 60000;
-        if (receiveTimeoutMs == 0) receiveTimeoutMs = 30000;
-    });
-}
 
 void FreeRequest(Request *request)
 {
@@ -300,7 +290,6 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
 {
     if (FaultInjected("InternetOpenA", agent)) return nullptr;
     std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
-    ReadTimeoutEnvironment();
     Session *session = new Session;
     session->isSession = true;
     session->agent = agent ? agent : "";
@@ -394,7 +383,6 @@ DWORD WinPosix_OpenInternetHandles(void)
 
 void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
 {
-    ReadTimeoutEnvironment();
     if (connectMs) connectTimeoutMs = connectMs;
     if (receiveMs) receiveTimeoutMs = receiveMs;
 }
