@@ -30,6 +30,27 @@ bool IsFifo(const char *path)
     return stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
+// "w" on a regular file that is already empty opens it as it stands, without
+// truncating it. Truncating would change nothing, yet ext4 takes a file
+// truncated to nothing for one being rewritten in place and starts writing
+// all of it back when it is closed, the caller waiting: 0.3 s and more in
+// fclose for a 512 MiB download into a file made beforehand to hold the name.
+// Null when the file is not such (or no longer): fopen then opens it.
+FILE *OpenEmptyForWriting(const char *path, const char *mode)
+{
+    bool update = strcmp(mode, "w+") == 0 || strcmp(mode, "wb+") == 0 || strcmp(mode, "w+b") == 0;
+    if (!update && strcmp(mode, "w") != 0 && strcmp(mode, "wb") != 0) return nullptr;
+    struct stat info;
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) return nullptr;
+    int descriptor = open(path, update ? O_RDWR : O_WRONLY);
+    if (descriptor < 0) return nullptr;
+    FILE *file = nullptr;
+    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        file = fdopen(descriptor, mode);
+    if (!file) close(descriptor);
+    return file;
+}
+
 // Streams that write into a pipe, whose reader may go away. Every write asks
 // whether its stream is one; the count spares the usual case, no pipe open,
 // the lock.
@@ -115,7 +136,8 @@ FILE *WinPosix_fopen(const char *path, const char *mode)
     if (!path || !mode) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
     if (!*path) return FailRuntimeWith(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
-    FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : fopen(path, mode);
+    FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : OpenEmptyForWriting(path, mode);
+    if (!file && !pipe) file = fopen(path, mode);
     // Being written, the file is in use to rename and remove, as on Windows.
     if (file && !pipe && strpbrk(mode, "wa+")) MarkFileInUse(fileno(file));
     if (!file) {

@@ -123,4 +123,31 @@ TEST_F(MsvcrtContract, FileOpenForWritingIsInUseUntilClosed)
     EXPECT_EQ(0, remove(c.c_str()));
 }
 
+// Opening for writing leaves only what is written, whether the file held
+// something, nothing (the layer opens an empty file without truncating it),
+// or is read back through the same stream.
+TEST_F(MsvcrtContract, WritingLeavesOnlyWhatIsWritten)
+{
+    WriteWholeFile(scratch.Path("empty.txt"), "");
+    const struct {
+        const char *file;
+        const char *mode;
+    } cases[] = {{"a.txt", "wb"}, {"empty.txt", "wb"}, {"empty.txt", "w+b"}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(std::string(c.file) + " " + c.mode);
+        const std::string path = At(c.file);
+        FILE *file = fopen(path.c_str(), c.mode);
+        ASSERT_TRUE(file);
+        EXPECT_EQ(2u, fwrite("ab", 1, 2, file));
+        if (c.mode[1] == '+') {
+            char back[3] = {0};
+            rewind(file);
+            EXPECT_EQ(2u, fread(back, 1, 2, file));
+            EXPECT_STREQ("ab", back);
+        }
+        EXPECT_EQ(0, fclose(file));
+        EXPECT_EQ("ab", ReadWholeFile(path));
+    }
+}
+
 }  // namespace

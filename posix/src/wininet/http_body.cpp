@@ -61,7 +61,13 @@ bool BodyResumeDue(BodyBuffer *body)
 {
     if (!body->paused || !body->spill.empty()) return false;
     body->paused = false;
+    body->resuming = true;
     return true;
+}
+
+void BodyResumed(BodyBuffer *body)
+{
+    body->resuming = false;
 }
 
 bool BodyReadSatisfied(const BodyBuffer *body)
@@ -69,19 +75,15 @@ bool BodyReadSatisfied(const BodyBuffer *body)
     return body->targetFilled == body->targetSpace || body->paused;
 }
 
-bool BodyDeliver(BodyBuffer *body, const char *data, size_t length)
+Delivery BodyDeliver(BodyBuffer *body, const char *data, size_t length)
 {
     size_t direct = std::min(length, body->targetSpace - body->targetFilled);
     if (direct < length) {
-        // What the caller's buffer cannot take waits in the spill. curl
-        // reads on while the socket has data, so once the spill holds a
-        // receive's worth curl is paused: it keeps the rest of its buffer and
-        // hands it over when resumed, which the spill, empty by then, takes
-        // whole. Pausing as soon as the caller's buffer is full would make
-        // curl copy what it keeps back once more on every resume.
-        if (direct == 0 && body->spill.size() + length > kMaxSpill) {
+        // The spill is empty while the target has room, so only a delivery
+        // that finds the target full can find the spill full too.
+        if (direct == 0 && body->spill.size() + length > kSpillCapacity) {
             body->paused = true;
-            return false;
+            return kDeliveryRefused;
         }
         if (body->spill.capacity() < kSpillCapacity) TakeSpill(&body->spill);
         body->spill.insert(body->spill.end(), data + direct, data + length);
@@ -91,7 +93,9 @@ bool BodyDeliver(BodyBuffer *body, const char *data, size_t length)
         body->targetFilled += direct;
     }
     body->delivered += length;
-    return true;
+    if (body->targetFilled < body->targetSpace || body->paused || body->resuming) return kDeliveryTaken;
+    body->paused = true;
+    return kDeliveryTakenPause;
 }
 
 bool BodyFilledReceive(const BodyBuffer *body, unsigned long long deliveredBefore)

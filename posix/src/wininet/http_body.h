@@ -10,30 +10,23 @@
 #include <cstddef>
 #include <vector>
 
-// curl's receive buffer. Its default of 16 KiB costs a receive, a poll and an
-// acknowledgement for every 16 KiB of body; a larger one lets one receive take
-// what has piled up in the socket meanwhile. Not larger still: the spill grows
-// with it, and the memory a download touches is, for the small files an
-// update is made of, what costs most after starting the process (512 KiB was
-// faster for bodies of 64 MiB and more, and slower for 1 MiB ones). And just
-// under malloc's threshold for giving a block a mapping of its own (128 KiB;
-// curl asks for one byte more): a mapped block goes back to the system when
-// freed, and the next transfer's is faulted in page by page anew, where one
-// from the heap is used again.
-const long kReceiveBuffer = 127 * 1024;
+// curl's receive buffer, which is also the most one receive brings. Every
+// receive costs a system call and, as the socket's window opens, an
+// acknowledgement, so small ones make large bodies slow (a buffer of one
+// 32000-byte block: a 512 MiB body took 1.3 times the CPU). But the memory a
+// download touches for the first time is what costs most after starting the
+// process (about 11 us a page where the benchmarks ran), and a receive's
+// worth of it is touched twice over: in curl's buffer and in the spill. 64
+// KiB, against 127 KiB, spares a 1 MiB download 30 of those pages for 50 %
+// more receives of a large body. curl allocates its buffer when the transfer
+// connects and takes no other size after that (7.88 refuses one), so the
+// size is the same for every body. Below malloc's threshold for a mapping of
+// its own (128 KiB), so that a transfer after the first reuses the memory.
+const long kReceiveBuffer = 64 * 1024;
 
-// The most the spill holds before curl is paused. curl reads on while the
-// socket has data, so unpaused it would bring all the socket holds; paused,
-// it keeps a copy of the rest of its buffer and hands it over when resumed.
-// Half a receive buffer: a resumed receive pauses at most once more, and the
-// memory a download touches stays small (for a 1 MiB body, five downloads in
-// a row ran 1.1 times as fast as with a spill of a whole receive; 512 MiB
-// ones 3 % slower).
-const size_t kMaxSpill = kReceiveBuffer / 2;
-
-// What the spill may have to hold, reserved whole at once: a receive of which
-// the caller's buffer took only part is taken whole (curl can't be paused
-// after some of it), so up to a receive less a byte.
+// What the spill may have to hold, reserved whole at once: curl is paused as
+// soon as the caller's buffer is full, and hands over the rest of that
+// receive before it stops, so at most a receive.
 const size_t kSpillCapacity = kReceiveBuffer;
 
 struct BodyBuffer {
@@ -42,7 +35,8 @@ struct BodyBuffer {
     size_t targetFilled = 0;
     std::vector<char> spill;  // what came beyond the caller's buffer
     size_t spillStart = 0;    // the spill's first byte not yet handed out
-    bool paused = false;      // curl holds the rest until the spill is empty
+    bool paused = false;      // curl is paused until the spill is empty
+    bool resuming = false;    // curl is handing over what it kept while paused
     unsigned long long delivered = 0;  // body bytes taken from curl so far
 };
 
@@ -50,16 +44,27 @@ struct BodyBuffer {
 // into it first.
 void BodyStartRead(BodyBuffer *body, void *buffer, size_t space);
 
-// True once: curl was paused and the spill is empty, so curl is to be resumed.
+// True once: curl was paused and the spill is empty, so curl is to be
+// resumed. What curl kept while paused comes during the resume, until
+// BodyResumed: that is taken as far as the spill goes, and the rest refused,
+// so that no pause is asked for inside the resume itself.
 bool BodyResumeDue(BodyBuffer *body);
+void BodyResumed(BodyBuffer *body);
 
 // The read has what it came for: its buffer is full, or curl is paused.
 bool BodyReadSatisfied(const BodyBuffer *body);
 
-// Takes one of curl's deliveries: into the target as far as it goes, the
-// rest into the spill. False when none of it is taken and curl is to be
-// paused (the spill is full enough); curl hands it over again when resumed.
-bool BodyDeliver(BodyBuffer *body, const char *data, size_t length);
+// What became of one of curl's deliveries.
+enum Delivery {
+    kDeliveryTaken,       // all of it
+    kDeliveryTakenPause,  // all of it, and the caller's buffer is full: curl
+                          // is to be paused once this receive is handed over
+    kDeliveryRefused,     // none of it: curl keeps it, paused, until resumed
+};
+
+// Takes one of curl's deliveries (at most 16 KiB, as curl promises): into
+// the target as far as it goes, the rest into the spill.
+Delivery BodyDeliver(BodyBuffer *body, const char *data, size_t length);
 
 // Whether the deliveries since `deliveredBefore` filled curl's whole buffer,
 // so that more likely waits in the socket.

@@ -2,10 +2,11 @@
 // drives it, and the redirects it follows. The opening returns once the
 // final response's headers are in. A read fills the caller's buffer straight
 // from curl's write callback and returns when it is full or the body has
-// ended; what comes beyond waits in the body's spill, and curl is paused
-// while that is full (http_body.h), so memory stays bounded whatever the
-// body's size. Writes only the Transfer's own fields; its parts are written
-// through their files' functions.
+// ended; curl is paused as soon as it is full, what the receive in hand
+// brings beyond it waits in the body's spill, and curl is resumed once the
+// spill is empty (http_body.h), so memory stays bounded whatever the body's
+// size. Writes only the Transfer's own fields; its parts are written through
+// their files' functions.
 #include "http_transfer.h"
 
 #include "http_errors.h"
@@ -88,7 +89,18 @@ size_t OnBody(char *data, size_t size, size_t count, void *context)
     size_t length = size * count;
     HeadSetFinal(&transfer->head);
     StallTouch(&transfer->stall);
-    return BodyDeliver(&transfer->body, data, length) ? length : CURL_WRITEFUNC_PAUSE;
+    switch (BodyDeliver(&transfer->body, data, length)) {
+    case kDeliveryTaken: break;
+    case kDeliveryTakenPause:
+        // Paused from here rather than by refusing the next delivery: curl
+        // then hands over the rest of this receive and reads no more, where
+        // a refused delivery is copied by curl, kept, and copied again when
+        // resumed.
+        curl_easy_pause(transfer->easy, CURLPAUSE_RECV);
+        break;
+    case kDeliveryRefused: return CURL_WRITEFUNC_PAUSE;
+    }
+    return length;
 }
 
 // curl gave up on the request in hand: a proxy's refusal is the response
@@ -201,7 +213,10 @@ DWORD ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *b
     BodyStartRead(&transfer->body, buffer, bytesToRead);
     // Time spent outside this call, in the caller, is not a stall.
     StallTouch(&transfer->stall);
-    if (!transfer->failure && BodyResumeDue(&transfer->body)) curl_easy_pause(transfer->easy, CURLPAUSE_CONT);
+    if (!transfer->failure && BodyResumeDue(&transfer->body)) {
+        curl_easy_pause(transfer->easy, CURLPAUSE_CONT);
+        BodyResumed(&transfer->body);
+    }
     if (!transfer->failure) Pump(transfer, [transfer] { return BodyReadSatisfied(&transfer->body); });
     DWORD filled = (DWORD)BodyFinishRead(&transfer->body);
     DWORD failure = transfer->failure;
