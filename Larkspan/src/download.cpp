@@ -4,6 +4,7 @@
 #include <wininet.h>
 
 #include "open_url.h"
+#include "query_info.h"
 #include "report.h"
 #include "text.h"
 
@@ -58,31 +59,27 @@ bool LooksLikeHttp(const char *headers, DWORD size)
     return memchr(headers, '\n', size) != NULL;
 }
 
+// The label for a header that could not be read: WinINet's call, or the
+// buffer for its answer.
+const char *QueryLabel(DWORD error)
+{
+    return error == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error";
+}
+
 // The headers are read in full, as a check that the response is HTTP; the
 // rest of their content is not needed.
 bool ReadRawHeaders(Failures *failures, HINTERNET request)
 {
     DWORD size = 0;
-    // Asking with no buffer fails by design and says how much to take; any
-    // other failure is the headers' real trouble, reported as it is.
-    if (!HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, NULL, &size, NULL) &&
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        ReportFailure(failures, "HttpQueryInfo Error");
-        return false;
-    }
-    char *headers = (char *)malloc(size ? size : 1);
+    char *headers = QueryInfoText(request, HTTP_QUERY_RAW_HEADERS_CRLF, 0, &size);
     if (!headers) {
-        ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        ReportFailure(failures, QueryLabel(GetLastError()));
         return false;
     }
-    BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
-    if (read && !LooksLikeHttp(headers, size)) {
-        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        read = FALSE;
-    }
-    if (!read) ReportFailure(failures, "HttpQueryInfo Error");
+    bool http = LooksLikeHttp(headers, size);
     free(headers);
-    return read != FALSE;
+    if (!http) ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "HttpQueryInfo Error");
+    return http;
 }
 
 // Only a success status has the resource as its body; anything else would
@@ -136,61 +133,37 @@ bool ParseLength(const char *value, bool *seen, unsigned long long *length)
     }
 }
 
-// The value of the header field `level`, number `index` among its
-// namesakes, in a buffer of the size it needs; null with the last error set
-// when there is none or it can't be read. The caller frees it.
-char *QueryHeader(HINTERNET request, DWORD level, DWORD index)
-{
-    DWORD size = 0, probe = index;
-    if (HttpQueryInfoA(request, level, NULL, &size, &probe)) size = 1;
-    else if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return NULL;
-    char *value = (char *)malloc(size + 1);
-    if (!value) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return NULL;
-    }
-    if (!HttpQueryInfoA(request, level, value, &size, &index)) {
-        DWORD error = GetLastError();
-        free(value);
-        SetLastError(error);
-        return NULL;
-    }
-    value[size] = 0;
-    return value;
-}
-
 // Whether the body comes in a transfer coding, which then frames it. We ask
 // for none (no TE header goes out), so HTTP allows a server only "chunked",
 // and WinINets differ on anything else: one decodes gzip, another stores
 // the raw framing, and with a coding that frames nothing a body cut short
-// would pass for whole, its Content-Length set aside. So any other coding,
-// or chunked along with another, fails the download.
+// would pass for whole, its Content-Length set aside. Nor do they agree on
+// how chunked may be written: Wine decodes a body only where the first
+// Transfer-Encoding field's value, as it hands it back, is the word itself
+// (a tab before it, or a comma beside it, and the framing is stored as
+// body). So a body is taken as chunked only when there is one field and its
+// value is "chunked" alone, in any case; any other Transfer-Encoding fails
+// the download.
 enum Framing { kNotChunked, kChunked, kFramingRefused };
 
 Framing BodyFraming(Failures *failures, HINTERNET request)
 {
-    int codings = 0;
+    int fields = 0;
     bool chunked = false;
     for (DWORD index = 0;; index++) {
-        char *value = QueryHeader(request, HTTP_QUERY_TRANSFER_ENCODING, index);
+        DWORD length = 0;
+        char *value = QueryInfoText(request, HTTP_QUERY_TRANSFER_ENCODING, index, &length);
         if (!value) {
             if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) break;
-            ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            ReportFailure(failures, QueryLabel(GetLastError()));
             return kFramingRefused;
         }
-        for (const char *item = value; *item;) {
-            item += strspn(item, " \t,");
-            size_t length = strcspn(item, ",");
-            while (length && (item[length - 1] == ' ' || item[length - 1] == '\t')) length--;
-            if (length == 0) continue;  // an empty item names no coding
-            codings++;
-            chunked = length == 7 && StartsWithNoCase(item, "chunked");
-            item += length;
-        }
+        fields++;
+        chunked = length == 7 && StartsWithNoCase(value, "chunked");
         free(value);
     }
-    if (codings == 0) return kNotChunked;
-    if (codings == 1 && chunked) return kChunked;
+    if (fields == 0) return kNotChunked;
+    if (fields == 1 && chunked) return kChunked;
     ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "Transfer-Encoding Error");
     return kFramingRefused;
 }
@@ -211,10 +184,11 @@ Announced AnnouncedLength(Failures *failures, HINTERNET request, unsigned long l
     }
     bool seen = false;
     for (DWORD index = 0;; index++) {
-        char *value = QueryHeader(request, HTTP_QUERY_CONTENT_LENGTH, index);
+        DWORD size = 0;
+        char *value = QueryInfoText(request, HTTP_QUERY_CONTENT_LENGTH, index, &size);
         if (!value) {
             if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return seen ? kLength : kNoLength;
-            ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
+            ReportFailure(failures, QueryLabel(GetLastError()));
             return kLengthFailed;
         }
         bool believed = ParseLength(value, &seen, length);

@@ -8,6 +8,7 @@
 // it), nor to another scheme.
 #include "open_url.h"
 
+#include "query_info.h"
 #include "report.h"
 #include "text.h"
 
@@ -39,27 +40,12 @@ Answer ReadRedirect(Failures *failures, HINTERNET request, char **location)
         return kUnreadable;
     }
     if (!IsRedirect(status)) return kFinal;
-    size = 0;
-    // Asking with no buffer fails by design and says how much to take; an
-    // answer that needs no room is an empty Location.
-    if (HttpQueryInfoA(request, HTTP_QUERY_LOCATION, NULL, &size, NULL) ||
-        GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND)
-        return kFinal;
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
-        ReportFailure(failures, "HttpQueryInfo Error");
-        return kUnreadable;
-    }
-    char *value = (char *)malloc(size + 1);
+    char *value = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &size);
     if (!value) {
-        ReportFailureWith(failures, ERROR_NOT_ENOUGH_MEMORY, "malloc Error");
+        if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return kFinal;
+        ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
         return kUnreadable;
     }
-    if (!HttpQueryInfoA(request, HTTP_QUERY_LOCATION, value, &size, NULL)) {
-        ReportFailure(failures, "HttpQueryInfo Error");
-        free(value);
-        return kUnreadable;
-    }
-    value[size] = 0;
     if (size == 0) {
         free(value);
         return kFinal;
@@ -68,22 +54,72 @@ Answer ReadRedirect(Failures *failures, HINTERNET request, char **location)
     return kRedirect;
 }
 
+// Bytes a URL does not carry as they are: past ASCII, control bytes, space.
+bool NeedsEscape(unsigned char byte)
+{
+    return byte <= ' ' || byte >= 0x7f;
+}
+
+// A Location as a URL may carry it: bytes past ASCII (a name in UTF-8, as
+// servers send them), control bytes and spaces escaped as %XX, as browsers
+// and curl send them. The next request then goes out the same from every
+// WinINet, whatever each would make of raw bytes. In a buffer the caller
+// frees; null when there is no memory.
+char *EscapedLocation(const char *location)
+{
+    size_t escaped = 0;
+    for (const char *at = location; *at; at++) escaped += NeedsEscape((unsigned char)*at);
+    char *text = (char *)malloc(strlen(location) + 2 * escaped + 1);
+    if (!text) return NULL;
+    static const char kHex[] = "0123456789ABCDEF";
+    char *into = text;
+    for (const char *at = location; *at; at++) {
+        unsigned char byte = (unsigned char)*at;
+        if (NeedsEscape(byte)) {
+            *into++ = '%';
+            *into++ = kHex[byte >> 4];
+            *into++ = kHex[byte & 15];
+        } else {
+            *into++ = (char)byte;
+        }
+    }
+    *into = 0;
+    return text;
+}
+
 // `location` taken against `base`, in a buffer the caller frees; null with
-// the last error set when it can't be. Escaping spaces at most triples a
-// character, so the buffer is large enough without asking first.
+// the last error set when it can't be. Windows' URL functions work in
+// buffers of INTERNET_MAX_URL_LENGTH characters. Wine's
+// InternetCombineUrlA joins the base and the reference in one such buffer
+// before it resolves them, and given more answers success with another URL
+// (the base's folder, or something that is no URL at all) or writes past its
+// buffers. So the two together must fit in one, and the result in ours of
+// that size, where a longer one fails cleanly; a redirect past that length is
+// not followed.
 char *NextUrl(const char *base, const char *location)
 {
-    DWORD size = (DWORD)(3 * (strlen(base) + strlen(location)) + 1);
-    char *next = (char *)malloc(size);
-    if (!next) {
+    char *reference = EscapedLocation(location);
+    if (!reference) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return NULL;
     }
-    if (!InternetCombineUrlA(base, location, next, &size, ICU_ENCODE_SPACES_ONLY)) {
-        free(next);
-        SetLastError(ERROR_HTTP_REDIRECT_FAILED);
-        return NULL;
+    char *next = NULL;
+    if (strlen(base) + strlen(reference) < INTERNET_MAX_URL_LENGTH) {
+        next = (char *)malloc(INTERNET_MAX_URL_LENGTH);
+        if (!next) {
+            free(reference);
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return NULL;
+        }
+        DWORD size = INTERNET_MAX_URL_LENGTH;
+        if (!InternetCombineUrlA(base, reference, next, &size, ICU_ENCODE_SPACES_ONLY) ||
+            size >= INTERNET_MAX_URL_LENGTH || strlen(next) != size) {
+            free(next);
+            next = NULL;
+        }
     }
+    free(reference);
+    if (!next) SetLastError(ERROR_HTTP_REDIRECT_FAILED);
     return next;
 }
 

@@ -130,6 +130,83 @@ TEST_F(HostileServer, EveryFormOfTheLengthIsReadOrRefused)
     }
 }
 
+// Transfer-Encoding as WinINets read it: a body is chunked only where the
+// one field says "chunked" and nothing else; any other way of writing it is
+// refused, as no two WinINets agree on it. Natively the layer hands back a
+// field's value without the white space around it, and curl decodes it.
+TEST_F(HostileServer, OnlyChunkedAloneFramesTheBody)
+{
+    const struct {
+        const char *fields;
+        bool stored;
+    } cases[] = {
+        {"Transfer-Encoding: chunked", true},
+        {"Transfer-Encoding: CHUNKED", true},
+#ifdef _WIN32
+        {"Transfer-Encoding:\tchunked", false},  // Wine takes the tab into the value and stores the framing
+#else
+        {"Transfer-Encoding:\tchunked", true},
+#endif
+        {"Transfer-Encoding: chunked,", false},
+        {"Transfer-Encoding: , chunked", false},
+        {"Transfer-Encoding: chunked, chunked", false},
+        {"Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked", false},
+        {"Transfer-Encoding: chunked\r\nTransfer-Encoding: gzip", false},
+        {"Transfer-Encoding: chunked\r\nTransfer-Encoding: identity", false},
+    };
+    int index = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.fields);
+        std::string path = "/coding" + std::to_string(index++);
+        std::string fields = c.fields;
+        server.Route(path, [fields](Connection &connection, const HttpRequest &) {
+            connection.Send(StatusLine(200) + fields + "\r\nConnection: close\r\n\r\n5\r\nhello\r\n0\r\n\r\n");
+        });
+        std::remove(target.c_str());
+        Download download = RunDownload(server.Url(path), target);
+        if (c.stored) {
+            EXPECT_EQ(LARKSPAN_OK, download.result);
+            EXPECT_EQ("hello", ReadWholeFile(target));
+        } else {
+            EXPECT_EQ(LARKSPAN_FAILED, download.result);
+            EXPECT_FALSE(FileExists(target));
+        }
+    }
+}
+
+// A Location is followed as curl follows it, in every build: bytes past
+// ASCII escaped, and a long one as long as it and the URL it came from fit
+// together in the length Windows' URL functions take; a longer one fails the
+// download rather than lead to another URL.
+TEST_F(HostileServer, LocationsPastAsciiOrLongAreFollowedOrRefused)
+{
+    server.Route("/moo.html/", Respond(200, "body\n"));
+    server.Route("/ok.bin", Respond(200, "ok\n"));
+    server.Route("/", Respond(200, "the root\n"));
+    server.Route("/dir/arabic", Redirect(302, "../moo.html/?name=\xd9\x85\xd8\xb1\xd8\xad\xd8\xa8\xd8\xa7"));
+    // The URL asked for is "/r" on the server; with the Location, 2083 characters.
+    size_t longest = 2083 - server.Url("/r").size() - 8;
+    server.Route("/r", Redirect(302, "/ok.bin?" + std::string(longest, 'a')));
+    server.Route("/s", Redirect(302, "/ok.bin?" + std::string(longest + 1, 'a')));
+    server.Route("/t", Redirect(302, "/ok.bin?" + std::string(100000, 'a')));
+    Download arabic = RunDownload(server.Url("/dir/arabic"), target);
+    EXPECT_EQ(LARKSPAN_OK, arabic.result);
+    EXPECT_EQ("body\n", ReadWholeFile(target));
+    ASSERT_EQ(2u, server.Requests().size());
+    EXPECT_EQ("/moo.html/?name=%D9%85%D8%B1%D8%AD%D8%A8%D8%A7", server.Requests()[1].target);
+    std::remove(target.c_str());
+    Download fits = RunDownload(server.Url("/r"), target);
+    EXPECT_EQ(LARKSPAN_OK, fits.result);
+    EXPECT_EQ("ok\n", ReadWholeFile(target));
+    for (const char *path : {"/s", "/t"}) {
+        SCOPED_TRACE(path);
+        Download download = RunDownload(server.Url(path), target + ".too-long");
+        EXPECT_EQ(LARKSPAN_FAILED, download.result);
+        EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2f7c"}), ErrorLines(download));
+        EXPECT_EQ(path, server.Requests().back().target) << "another URL was asked for";
+    }
+}
+
 TEST_F(HostileServer, EmptyReplyFails)
 {
     server.Route("/nothing", [](Connection &, const HttpRequest &) {});

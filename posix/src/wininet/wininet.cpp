@@ -243,32 +243,43 @@ DWORD CopyText(const std::string &text, LPVOID buffer, LPDWORD bufferLength)
     return 0;
 }
 
-// HttpQueryInfoA with its request in use.
+// The value of field `name` number `index` among its namesakes (0 for the
+// first), as WinINet numbers repeated fields.
+bool NthHeader(const std::string &headers, const char *name, DWORD index, std::string *value)
+{
+    size_t at = 0;
+    for (DWORD i = 0;; i++) {
+        if (!NextHeader(headers, name, &at, value)) return false;
+        if (i == index) return true;
+    }
+}
+
+// HttpQueryInfoA with its request in use. A field asked for by name may be
+// asked for by `index`, one of several of that name; the status and the
+// raw block have only index 0.
 DWORD QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
     if (!bufferLength) return ERROR_INVALID_PARAMETER;
-    if (index && *index > 0) return ERROR_HTTP_HEADER_NOT_FOUND;
+    DWORD wanted = index ? *index : 0;
     const std::string &headers = TransferHeaders(&request->transfer);
     std::string value;
+    const char *field = nullptr;
     switch (infoLevel & HTTP_QUERY_HEADER_MASK) {
     case HTTP_QUERY_RAW_HEADERS_CRLF:
+        if (wanted > 0) return ERROR_HTTP_HEADER_NOT_FOUND;
         value = headers;
         break;
     case HTTP_QUERY_STATUS_CODE:
+        if (wanted > 0) return ERROR_HTTP_HEADER_NOT_FOUND;
         value = std::to_string(TransferStatus(&request->transfer));
         break;
-    case HTTP_QUERY_CONTENT_LENGTH:
-        if (!FindHeader(headers, "Content-Length", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
-        break;
-    case HTTP_QUERY_TRANSFER_ENCODING:
-        if (!FindHeader(headers, "Transfer-Encoding", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
-        break;
-    case HTTP_QUERY_LOCATION:
-        if (!FindHeader(headers, "Location", &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
-        break;
+    case HTTP_QUERY_CONTENT_LENGTH: field = "Content-Length"; break;
+    case HTTP_QUERY_TRANSFER_ENCODING: field = "Transfer-Encoding"; break;
+    case HTTP_QUERY_LOCATION: field = "Location"; break;
     default:
         return ERROR_HTTP_HEADER_NOT_FOUND;
     }
+    if (field && !NthHeader(headers, field, wanted, &value)) return ERROR_HTTP_HEADER_NOT_FOUND;
     if (infoLevel & HTTP_QUERY_FLAG_NUMBER) {
         if (!buffer || *bufferLength < sizeof(DWORD)) {
             *bufferLength = sizeof(DWORD);

@@ -188,7 +188,9 @@ void TestHttpServer::Serve(intptr_t client)
     {
         std::lock_guard<std::mutex> hold(lock_);
         requests_.push_back(request);
+        // A route names a target, or its path with any query.
         auto found = routes_.find(request.target);
+        if (found == routes_.end()) found = routes_.find(request.target.substr(0, request.target.find('?')));
         if (found != routes_.end()) handler = found->second;
     }
     if (!handler) handler = Respond(404, "no such path\n");
