@@ -42,21 +42,30 @@ bool LooksLikeHtml(const char *block, DWORD length)
     return false;
 }
 
-// A real HTTP response has a status line. WinINet takes anything else for
-// HTTP/0.9 and makes up "HTTP/1.0 200 OK" with no field for it, which is
-// garbage, not a body to store; nothing it offers tells that head from the
-// same one really sent, so on Windows that one head is refused. Any other
-// head without fields (another version, status or reason) is real, as HTTP
-// allows. The native build's WinINet refuses a reply that is not HTTP
-// itself and never makes up a head.
+// Whether WinINet's head can be believed whole: a status line, and on
+// Windows at least one field after it.
+//
+// Wine's WinINet (the one the Windows builds are tested on) takes a reply
+// that is not HTTP for HTTP/0.9 and makes up "HTTP/1.0 200 OK" with no
+// field, and it ends a head at the end of the connection as it would at the
+// empty line, dropping a line cut in the middle: "HTTP/1.1 200 OK" and a
+// close, or a reset in the middle of the first field, give the same head as
+// a whole reply without fields. Nothing it offers tells them apart, and a
+// head without fields has no length either, so the empty body that follows
+// would be stored as a whole one. So on Windows a head without fields is
+// refused, a rare legal reply with it. The native build's WinINet refuses a
+// reply that is not HTTP, or whose head is cut, itself.
 bool LooksLikeHttp(const char *headers, DWORD size)
 {
     if (size < 5 || memcmp(headers, "HTTP/", 5) != 0) return false;
+    const char *end = (const char *)memchr(headers, '\n', size);
+    if (!end) return false;
 #ifdef _WIN32
-    static const char kMadeUp[] = "HTTP/1.0 200 OK\r\n\r\n";
-    if (size >= sizeof kMadeUp - 1 && memcmp(headers, kMadeUp, sizeof kMadeUp - 1) == 0) return false;
+    // After the status line, more than the empty line that ends the head.
+    size_t rest = size - (size_t)(end + 1 - headers);
+    if (rest <= 2) return false;
 #endif
-    return memchr(headers, '\n', size) != NULL;
+    return true;
 }
 
 // The label for a header that could not be read: WinINet's call, or the
@@ -168,7 +177,7 @@ Framing BodyFraming(Failures *failures, HINTERNET request)
     return kFramingRefused;
 }
 
-enum Announced { kNoLength, kLength, kLengthFailed };
+enum Announced { kNoLength, kLength, kChunkedBody, kLengthFailed };
 
 // The length the server announced, when it announced one, from every
 // Content-Length field there is. A chunked body ends where its framing
@@ -178,7 +187,7 @@ enum Announced { kNoLength, kLength, kLengthFailed };
 Announced AnnouncedLength(Failures *failures, HINTERNET request, unsigned long long *length)
 {
     switch (BodyFraming(failures, request)) {
-    case kChunked: return kNoLength;
+    case kChunked: return kChunkedBody;
     case kFramingRefused: return kLengthFailed;
     case kNotChunked: break;
     }
@@ -304,6 +313,17 @@ int Store(Failures *failures, HINTERNET request, const char *localPath, HWND not
         ReportFailureLine(failures, ERROR_INTERNET_CONNECTION_ABORTED, message);
         result = LARKSPAN_FAILED;
     }
+#ifdef _WIN32
+    // A body without a length that ended before its first byte: Wine's
+    // WinINet gives the same for a head cut after some of its fields (see
+    // LooksLikeHttp), and for a chunked head cut before its empty line it
+    // reads the end of the connection as the last chunk. Nothing shows such
+    // a reply whole, so an empty body is believed only with a length.
+    if (result != LARKSPAN_FAILED && length != kLength && received == 0) {
+        ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "HttpQueryInfo Error");
+        result = LARKSPAN_FAILED;
+    }
+#endif
     return result;
 }
 

@@ -43,6 +43,12 @@ DWORD ErrorFromCurl(CURLcode code, bool headersFinal, long osError)
     case CURLE_TOO_LARGE: return ERROR_HTTP_INVALID_SERVER_RESPONSE;
 #endif
     case CURLE_PARTIAL_FILE: return ERROR_INTERNET_CONNECTION_ABORTED;
+    case CURLE_BAD_FUNCTION_ARGUMENT:
+        // Every option is set before the transfer starts, where a bad one
+        // fails the opening at once: during it, this is curl 7.88's answer
+        // to a head line it can't place (one that starts with white space
+        // right after the status line).
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     case CURLE_SEND_ERROR:
     case CURLE_RECV_ERROR:
         return osError == ECONNRESET ? ERROR_INTERNET_CONNECTION_RESET : ERROR_INTERNET_CONNECTION_ABORTED;

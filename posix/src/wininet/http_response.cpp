@@ -5,6 +5,8 @@
 
 #include "http_headers.h"
 
+#include <cstring>
+
 namespace {
 
 // Whether a response head announces no body at all: a Content-Length of 0
@@ -30,6 +32,8 @@ HeadLine HeadAddLine(ResponseHead *head, const char *data, size_t length)
         head->trailerBytes += length;
         return head->trailerBytes > kMaxHeaderBlock ? kHeadLineRefused : kHeadLineTaken;
     }
+    // No field holds a NUL byte: a head with one is no HTTP head.
+    if (memchr(data, '\0', length)) return kHeadLineRefused;
     switch (AddHeaderLine(&head->headers, data, length)) {
     case kHeaderLineAdded: return kHeadLineTaken;
     case kHeaderBlockTooLarge: return kHeadLineRefused;

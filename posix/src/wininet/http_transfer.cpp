@@ -114,6 +114,15 @@ void FailFromCurl(Transfer *transfer, CURLcode code)
         if (bodyLost) Fail(transfer, ERROR_INTERNET_CONNECTION_ABORTED);
         return;
     }
+    // curl 7.88 answers a trailer it can't take (a NUL in it) with
+    // CURLE_BAD_FUNCTION_ARGUMENT when the trailer comes in a receive of its
+    // own, and drops it without a word when it comes with the last chunk.
+    // Only a chunked body has trailers, and only after its last chunk, and
+    // WinINet hands out none: the body is whole either way, and ends here.
+    std::string coding;
+    if (code == CURLE_BAD_FUNCTION_ARGUMENT && transfer->head.final &&
+        FindHeader(transfer->head.headers, "Transfer-Encoding", &coding) && StartsWithNoCase(coding.c_str(), "chunked"))
+        return;
     long osError = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osError);
     Fail(transfer, ErrorFromCurl(code, transfer->head.final, osError));
