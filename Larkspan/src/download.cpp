@@ -234,7 +234,13 @@ int TransferBody(Failures *failures, HINTERNET request, FILE *file, HWND notifyW
         ReportProgress(*received);
         if (notifyWindow) SendMessageA(notifyWindow, LARKSPAN_PROGRESS_MESSAGE, 0, 0);
         DWORD length = 0;
-        if (!InternetReadFile(request, block, kBlockSize, &length)) {
+        BOOL read = InternetReadFile(request, block, kBlockSize, &length);
+        // A length past the block would have the block read past its end.
+        if (read && length > kBlockSize) {
+            SetLastError(ERROR_INTERNET_INTERNAL_ERROR);
+            read = FALSE;
+        }
+        if (!read) {
             ReportFailure(failures, "InternetReadFile Error");
             free(block);
             return LARKSPAN_FAILED;
@@ -311,6 +317,13 @@ int Store(Failures *failures, HINTERNET request, const char *localPath, HWND not
         char message[kMessageSize];
         snprintf(message, sizeof message, "Incomplete Body Error: %llu of %llu bytes", received, announced);
         ReportFailureLine(failures, ERROR_INTERNET_CONNECTION_ABORTED, message);
+        result = LARKSPAN_FAILED;
+    }
+    if (result != LARKSPAN_FAILED && length == kLength && received > announced) {
+        // More than announced: the platform did not read the length as we
+        // did (Wine ignores one of 32 digits or more and reads to the close),
+        // so what is stored is not the body the head described.
+        ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "Content-Length Error");
         result = LARKSPAN_FAILED;
     }
 #ifdef _WIN32
