@@ -347,12 +347,14 @@ std::string MakePe(bool wide, unsigned machine, bool isSigned = true)
     return image;
 }
 
-// A 64-bit little-endian ELF file for x86-64: one program header, 16 bytes of
-// data at 128, and two section headers at 144 (the null one, then the data).
+// A 64-bit little-endian ELF shared library for x86-64: one program header,
+// 16 bytes of data at 128, and two section headers at 144 (the null one, then
+// the data).
 std::string MakeElf()
 {
     std::string image(272, '\0');
     image.replace(0, 7, "\x7f" "ELF\x02\x01\x01", 7);
+    Put(image, 16, 2, 3);  // ET_DYN
     Put(image, 18, 2, 62);
     Put(image, 32, 8, 64);   // program headers
     Put(image, 40, 8, 144);  // section headers
@@ -415,6 +417,9 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
     const mode_t previousMask = umask(027);
 #endif
     const std::string pe = MakePe(false, 0x14c), elf = MakeElf(), page = "<!DOCTYPE html><html>Not Found</html>";
+    const std::string dll = With(pe, 0x56, 2, 0x2102);            // Characteristics: IMAGE_FILE_DLL and executable
+    const std::string elfProgram = With(elf, 64, 4, 3);           // its program header a PT_INTERP
+    const std::string elfFixedProgram = With(elf, 16, 2, 2);      // ET_EXEC
     // Signed libraries made by the host before the suite (make_signed_images.py), in the Windows builds.
     const char *host = getenv("HARROWFEN_HOST_FILES");
     const bool haveSigned = host && *host;
@@ -422,7 +427,8 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         return haveSigned ? ReadWholeFile(std::string(host) + "\\signed-images\\" + name) : std::string();
     };
     const std::string publisher = signedImage("publisher.dll"), unsignedImage = signedImage("unsigned.dll");
-    enum Where { kInPlace, kAside, kNowhere };
+    // kLinked: the installed name is a link to the file (natively), kLinkedToFifo: to a FIFO.
+    enum Where { kInPlace, kAside, kNowhere, kLinked, kLinkedToFifo };
     // ELF is data to Windows; kSignedInstalled: a signed row whose line is about the installed file.
     enum Row { kProgram, kElfProgram, kData, kSigned, kSignedInstalled };
     const struct {
@@ -451,6 +457,11 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"signed, the certificate cut off", pe, pe.substr(0, 0x408), false},
         {"section data cut off", pe, MakePe(false, 0x14c, false).substr(0, 0x300), false},
         {"section table past the end", pe, With(pe, 0x46, 2, 40), false},
+        {"no sections", pe, With(pe, 0x46, 2, 0), false},
+        {"a library over a library", dll, dll, true},
+        {"a program in place of a library", dll, pe, false},
+        {"a library in place of a program", pe, dll, false},
+        {"a library whose subsystem was changed", dll, With(dll, 0x58 + 68, 2, 1), false},
         {"ELF", elf, MakeElf() + "more", true, kElfProgram},
         {"ELF of 32 bits", elf, With(elf, 4, 1, 1), false, kElfProgram},
         {"ELF for AArch64", elf, With(elf, 18, 2, 183), false, kElfProgram},
@@ -459,6 +470,15 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"ELF section without data in the file", elf, With(With(elf, 208 + 4, 4, 8), 208 + 32, 8, 0x10000), true, kElfProgram},
         {"ELF section headers cut off", elf, elf.substr(0, 200), false, kElfProgram},
         {"ELF program headers past the end", elf, With(elf, 56, 2, 100), false, kElfProgram},
+        {"ELF program in place of a library", elf, elfProgram, false, kElfProgram},
+        {"ELF program of fixed address in place of a library", elf, elfFixedProgram, false, kElfProgram},
+        {"ELF library in place of a program", elfProgram, elf, false, kElfProgram},
+        {"ELF position-independent program over one of fixed address", elfFixedProgram, elfProgram, true, kElfProgram},
+        {"ELF object file", elf, With(elf, 16, 2, 1), false, kElfProgram},
+        // Natively: what a link under the installed name leads to is the image to keep.
+        {"the next version over a link", standIn, standIn + "\nnew", true, kProgram, kLinked},
+        {"a download cut short over a link", standIn, standIn.substr(0, standIn.size() / 2), false, kProgram, kLinked},
+        {"a link to a FIFO", "", page, true, kProgram, kLinkedToFifo},
         {"signed, over the same publisher's", publisher, signedImage("next.dll"), true, kSigned},
         {"signed, by a renewal of the installed file's certificate", publisher, signedImage("renewed.dll"), true,
          kSigned},
@@ -497,16 +517,25 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
     }
 #endif
     DebugWatchStart(OnDebugLine, nullptr);
+    const std::string linked = At("Quillbrook.real");
     for (const auto &each : rows) {
         if ((each.kind == kSigned || each.kind == kSignedInstalled) && !haveSigned) continue;  // natively: none checked
+#ifdef _WIN32
+        if (each.where == kLinked || each.where == kLinkedToFifo) continue;  // Wine shows a link as what it leads to
+#endif
         SCOPED_TRACE(each.what);
         const bool fits = each.fits || (each.kind == kElfProgram && !elfChecked);
         row.program = each.kind != kData;
-        const std::string &name = each.where == kAside ? backup : installed;
-        for (const std::string &path : {installed, waiting, backup}) std::filesystem::remove(path);
-        if (each.where != kNowhere) WriteWholeFile(name, each.installed);
+        const bool link = each.where == kLinked || each.where == kLinkedToFifo;
+        const std::string &name = each.where == kAside ? backup : link ? linked : installed;
+        for (const std::string &path : {installed, waiting, backup, linked}) std::filesystem::remove(path);
+        if (each.where != kNowhere && each.where != kLinkedToFifo) WriteWholeFile(name, each.installed);
         WriteWholeFile(waiting, each.waiting);
 #ifndef _WIN32
+        if (each.where == kLinkedToFifo) {
+            ASSERT_EQ(0, mkfifo(linked.c_str(), 0600));
+        }
+        if (link) std::filesystem::create_symlink("Quillbrook.real", installed);
         if (each.where != kNowhere) chmod(name.c_str(), (mode_t)each.installedMode);
         chmod(waiting.c_str(), (mode_t)each.waitingMode);
 #endif
@@ -515,6 +544,9 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         EXPECT_TRUE(ReadWholeFile(installed) == (fits ? each.waiting : each.installed));
         EXPECT_EQ(!fits, FileExists(waiting));
         EXPECT_FALSE(FileExists(backup));
+        if (each.where == kLinked) {
+            EXPECT_TRUE(ReadWholeFile(linked) == each.installed) << "what the link led to changed";
+        }
         if (fits) {
             EXPECT_TRUE(debugLines.empty()) << debugLines[0];
         } else {
