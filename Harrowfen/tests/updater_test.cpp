@@ -417,7 +417,7 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
     const mode_t previousMask = umask(027);
 #endif
     const std::string pe = MakePe(false, 0x14c), elf = MakeElf(), page = "<!DOCTYPE html><html>Not Found</html>";
-    const std::string dll = With(pe, 0x56, 2, 0x2102);            // Characteristics: IMAGE_FILE_DLL and executable
+    const std::string dll = With(MakePe(false, 0x14c, false), 0x56, 2, 0x2102);  // Characteristics: IMAGE_FILE_DLL, executable
     const std::string elfProgram = With(elf, 64, 4, 3);           // its program header a PT_INTERP
     const std::string elfFixedProgram = With(elf, 16, 2, 2);      // ET_EXEC
     // Signed libraries made by the host before the suite (make_signed_images.py), in the Windows builds.
