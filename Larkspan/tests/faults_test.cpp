@@ -4,6 +4,7 @@
 #include <winposix.h>
 
 #include "download_harness.h"
+#include "fault_rules.h"
 #include "http_server.h"
 #include "test_name.h"
 
@@ -16,15 +17,15 @@ namespace {
 
 class InjectedFault : public ::testing::Test {
 protected:
-    void TearDown() override { WinPosix_SetFaults(nullptr); }
+    void TearDown() override { SetFaultRules(nullptr); }
 
     Download WithFault(const char *rules, size_t bodySize = 100000)
     {
         body = PatternBody(bodySize, 11);
         server.Route("/file", Respond(200, body));
-        EXPECT_TRUE(WinPosix_SetFaults(rules));
+        EXPECT_TRUE(SetFaultRules(rules));
         Download download = RunDownload(server.Url("/file"), target);
-        WinPosix_SetFaults(nullptr);
+        SetFaultRules(nullptr);
         return download;
     }
 
@@ -68,7 +69,7 @@ TEST_F(InjectedFault, ReadFailureKeepsTheBlocksWrittenSoFar)
 TEST_F(InjectedFault, HtmlThenReadFailureIsAFailure)
 {
     server.Route("/page", Respond(200, "<HTML>" + std::string(40000, ' ')));
-    WinPosix_SetFaults("InternetReadFile@2=12031");
+    SetFaultRules("InternetReadFile@2=12031");
     Download download = RunDownload(server.Url("/page"), target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
 }
@@ -180,10 +181,10 @@ TEST(FaultWalk, EveryPlatformCallOfADownloadFailsInTurn)
     std::string body = PatternBody(70000, 12), target = scratch.Path("walk.bin");
     server.Route("/walk", Respond(200, body));
 
-    ASSERT_TRUE(WinPosix_SetFaults(""));
+    ASSERT_TRUE(SetFaultRules(""));
     ASSERT_EQ(LARKSPAN_OK, RunDownload(server.Url("/walk"), target).result);
     std::vector<DWORD> callCounts;
-    for (const Step &step : steps) callCounts.push_back(WinPosix_CallCount(step.function));
+    for (const Step &step : steps) callCounts.push_back(FaultCallCount(step.function));
     size_t descriptors = OpenDescriptors();
     unsigned walked = 0;
     for (size_t index = 0; index < sizeof steps / sizeof steps[0]; index++) {
@@ -194,9 +195,9 @@ TEST(FaultWalk, EveryPlatformCallOfADownloadFailsInTurn)
             std::string rule = std::string(step.function) + "@" + std::to_string(n) + "=31";
             SCOPED_TRACE(rule);
             std::remove(target.c_str());
-            ASSERT_TRUE(WinPosix_SetFaults(rule.c_str()));
+            ASSERT_TRUE(SetFaultRules(rule.c_str()));
             Download download = RunDownload(server.Url("/walk"), target);
-            WinPosix_SetFaults(nullptr);
+            SetFaultRules(nullptr);
             walked++;
 
             bool closing = std::string(step.function) == "InternetCloseHandle";
