@@ -77,7 +77,12 @@ bool ReadRawHeaders(Failures *failures, HINTERNET request)
     }
     BOOL read = HttpQueryInfoA(request, HTTP_QUERY_RAW_HEADERS_CRLF, headers, &size, NULL);
     if (read && !LooksLikeHttp(headers, size)) {
-        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        // Wine's WinINet answers a connection closed before the end of a
+        // first line with a head of line ends alone: the server sent no
+        // reply, which the native layer reports in the same code.
+        bool nothing = true;
+        for (DWORD at = 0; at < size; at++) nothing = nothing && (headers[at] == '\r' || headers[at] == '\n');
+        SetLastError(nothing ? ERROR_HTTP_DOWNLEVEL_SERVER : ERROR_HTTP_INVALID_SERVER_RESPONSE);
         read = FALSE;
     }
     if (!read) ReportFailure(failures, "HttpQueryInfo Error");

@@ -38,10 +38,15 @@ def unused_port():
 
 class Awkward(http.server.BaseHTTPRequestHandler):
     """/short.bin announces 100000 bytes and sends 5000; /stall.bin sends 64000
-    of 10^6 and then nothing until the test ends; anything else is a 404."""
+    of 10^6 and then nothing until the test ends; /nothing.bin closes without
+    a byte, /garbage.bin sends a line that is not HTTP; anything else is a 404."""
     stop = threading.Event()
 
     def do_GET(self):
+        self.close_connection = True
+        if self.path in ("/nothing.bin", "/garbage.bin"):
+            self.wfile.write(b"" if self.path == "/nothing.bin" else b"not HTTP\r\n")
+            return
         if self.path not in ("/short.bin", "/stall.bin"):
             self.send_error(404)
             return
@@ -172,6 +177,14 @@ def main(program, runner=None):
                 ([f"{base}/page.html", "-q"], direct, 120, "120 (stored, but it looks like an HTML page): to page.html",
                  lambda: holds("page.html", b"<!DOCTYPE html><title>sign in</title>")),
                 (["-q", f"{base}/payload.bin", "-o", "quiet.bin"], direct, 0, None, lambda: holds("quiet.bin", expected)),
+                # Each cause its code in both builds, refused before any connection where the URL tells.
+                (["-o", "ftp.bin", f"ftp://127.0.0.1:{unused_port()}/x"], direct, 1, "(12006: the URL's scheme",
+                 lambda: True),
+                (["-o", "unclosed.bin", "http://[::1/x"], direct, 3, "(12005: the URL is not valid)", lambda: True),
+                (["-o", "nohost.bin", "http:///x"], direct, 3, "(12005: the URL is not valid)", lambda: True),
+                (["-o", "nothing.bin", f"{odd}/nothing.bin"], direct, 52, "(12151: the server closed the connection "
+                 "without a reply)", lambda: not os.path.exists(path("nothing.bin"))),
+                (["-o", "garbage.bin", f"{odd}/garbage.bin"], direct, 8, "(12152: ", lambda: True),
             ]
             # Under Wine a name past ASCII reaches the library through the UTF-8
             # code page that larkspan-get.exe's manifest asks for (Wine reads the
