@@ -186,6 +186,9 @@ def main(program, runner=None):
                  "without a reply)", lambda: not os.path.exists(path("nothing.bin"))),
                 (["-o", "garbage.bin", f"{odd}/garbage.bin"], direct, 8, "(12152: ", lambda: True),
             ]
+            # Names Windows takes for a device or changes, refused in both builds.
+            rows += [([f"{base}/{name}"], direct, 2, f"ends with {name}, a name that Windows keeps for a device",
+                      lambda: True) for name in ("NUL", "COM1", "aux.txt", "file.")]
             # Under Wine a name past ASCII reaches the library through the UTF-8
             # code page that larkspan-get.exe's manifest asks for (Wine reads the
             # command line in the host's locale first: a UTF-8 one).

@@ -66,7 +66,7 @@ WINDOWS7 = {
         _lock _onexit _read _setjmp _setjmp3 _strdup _ultoa _unlock _wcmdln abort atoi calloc exit fclose ferror
         fflush fopen fprintf fputc fputs free fwrite getenv islower isspace isupper localeconv longjmp malloc memchr memcmp
         memcpy memmove memset printf realloc remove rename setlocale setvbuf signal strchr strcmp strerror strlen
-        strncmp strspn strtoul tolower isxdigit vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
+        strncmp strspn strtoul tolower toupper isxdigit vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
     "shell32.dll": "ShellExecuteW",
     "crypt32.dll": """CertCompareCertificateName CertComparePublicKeyInfo CertDuplicateCertificateContext
         CertFreeCertificateContext CryptDecodeObjectEx CryptHashCertificate2 CryptMsgGetParam""",

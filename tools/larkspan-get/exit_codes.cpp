@@ -71,7 +71,7 @@ const char *ExitCodeTable()
 {
     return "  0    stored\n"
            "  1    the scheme is not http or https, or https was redirected to http    (curl's 1)\n"
-           "  2    wrong arguments, or a URL without a name and no -o                  (curl's 2)\n"
+           "  2    wrong arguments, or a URL without a usable name and no -o           (curl's 2)\n"
            "  3    the URL is not valid                                                (curl's 3)\n"
            "  6    the host's name could not be resolved                               (curl's 6)\n"
            "  7    could not connect                                                   (curl's 7)\n"
