@@ -86,8 +86,15 @@ bool ReadRawHeaders(Failures *failures, HINTERNET request)
         return false;
     }
     bool http = LooksLikeHttp(headers, size);
+    // Wine's WinINet answers a connection closed before the end of a first
+    // line with a head of line ends alone: the server sent no reply, which
+    // the native layer reports in the same code.
+    bool nothing = true;
+    for (DWORD at = 0; at < size; at++) nothing = nothing && (headers[at] == '\r' || headers[at] == '\n');
     free(headers);
-    if (!http) ReportFailureWith(failures, ERROR_HTTP_INVALID_SERVER_RESPONSE, "HttpQueryInfo Error");
+    if (!http)
+        ReportFailureWith(failures, nothing ? ERROR_HTTP_DOWNLEVEL_SERVER : ERROR_HTTP_INVALID_SERVER_RESPONSE,
+                          "HttpQueryInfo Error");
     return http;
 }
 

@@ -10,7 +10,7 @@ namespace {
 // WinINet's numbers, as the library writes them after its labels (hex).
 const unsigned long kTimeout = 12002, kInvalidUrl = 12005, kUnrecognizedScheme = 12006, kNameNotResolved = 12007,
                     kCannotConnect = 12029, kConnectionAborted = 12030, kConnectionReset = 12031,
-                    kHttpsToHttp = 12040, kInvalidServerResponse = 12152, kRedirectFailed = 12156,
+                    kHttpsToHttp = 12040, kNothingReceived = 12151, kInvalidServerResponse = 12152, kRedirectFailed = 12156,
                     kSecurityChannel = 12157, kNotEnoughMemory = 8;
 
 bool IsCertificateError(unsigned long code)
@@ -34,6 +34,7 @@ int NetworkCause(unsigned long code, bool duringBody)
     // A body that breaks off (natively, a chunked one cut short) is short;
     // before the body, the connection broke.
     case kConnectionAborted: case kConnectionReset: return duringBody ? kExitShortBody : kExitReceive;
+    case kNothingReceived: return kExitEmptyReply;
     case kInvalidServerResponse: return kExitServerReply;
     case kRedirectFailed: return kExitTooManyRedirects;
     case kSecurityChannel: case 12044: return kExitTls;
@@ -70,7 +71,7 @@ const char *ExitCodeTable()
 {
     return "  0    stored\n"
            "  1    the scheme is not http or https, or https was redirected to http    (curl's 1)\n"
-           "  2    wrong arguments, or a URL without a name and no -o                  (curl's 2)\n"
+           "  2    wrong arguments, or a URL without a usable name and no -o           (curl's 2)\n"
            "  3    the URL is not valid                                                (curl's 3)\n"
            "  6    the host's name could not be resolved                               (curl's 6)\n"
            "  7    could not connect                                                   (curl's 7)\n"
@@ -83,6 +84,7 @@ const char *ExitCodeTable()
            "  28   timed out                                                           (curl's 28)\n"
            "  35   the secure connection could not be set up                           (curl's 35)\n"
            "  47   more than 10 redirects                                              (curl's 47)\n"
+           "  52   the server closed the connection without a reply                    (curl's 52)\n"
            "  56   the connection broke before the body                                (curl's 56)\n"
            "  60   the server's certificate is not accepted                            (curl's 60)\n"
            "  61   a transfer coding other than chunked                                (curl's 61)\n"
@@ -109,6 +111,7 @@ const char *ExitCodeWords(int code)
     case kExitTimeout: return "timed out";
     case kExitTls: return "secure connection failed";
     case kExitTooManyRedirects: return "too many redirects";
+    case kExitEmptyReply: return "no reply";
     case kExitReceive: return "connection broke";
     case kExitCertificate: return "certificate not accepted";
     case kExitTransferCoding: return "transfer coding refused";

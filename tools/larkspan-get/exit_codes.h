@@ -24,6 +24,7 @@ enum ExitCode {
     kExitTimeout = 28,            // curl: timed out
     kExitTls = 35,                // curl: the secure connection could not be set up
     kExitTooManyRedirects = 47,   // curl: more than 10 redirects
+    kExitEmptyReply = 52,         // curl: the server closed the connection without a reply
     kExitReceive = 56,            // curl: the connection broke
     kExitCertificate = 60,        // curl: the server's certificate is not accepted
     kExitTransferCoding = 61,     // curl: a transfer coding other than chunked

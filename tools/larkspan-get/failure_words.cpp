@@ -41,6 +41,7 @@ const Meaning kErrorWords[] = {
     {12055, "the server's certificate has errors"},
     {12057, "the server's certificate could not be checked for revocation; most likely its authority is not trusted here"},
     {12150, "a header the library needs is missing from the response"},
+    {12151, "the server closed the connection without a reply"},
     {12152, "the server's response is not valid HTTP"},
     {12156, "too many redirects, or a redirect that could not be followed"},
     {12157, "the secure connection could not be set up"},

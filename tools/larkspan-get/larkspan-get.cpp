@@ -181,10 +181,11 @@ LarkspanFunction LoadLarkspan()
 
 // The library's failure lines, each naming what it concerns: the file's
 // lines the file the user named, the others the URL.
-void SayFailures(const Options &options)
+void SayFailures(const Options &options, bool fileLines)
 {
     for (const std::string &failure : progress.failures) {
         bool file = failure.compare(0, 1, "f") == 0;  // fopen, fwrite, fflush, fclose Error
+        if (file && !fileLines) continue;
         const char *output = options.output == "-" ? "standard output" : options.output.c_str();
         fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : options.url,
                 ExplainFailureLine(failure, options.url).c_str());
@@ -215,7 +216,7 @@ int main(int argc, char **argv)
     InterruptStart(options.keepPartial);
     Output output;
     if (int failed = OutputOpen(&output, options.output.c_str())) return failed;
-    if (!output.stream) InterruptSetPartial(output.libraryPath.c_str());
+    if (!output.stream) InterruptSetPartial(&output);
 
     progress.terminal = !options.quiet && LiveLineStart();
     DebugWatchStart(OnDebugString, NULL);
@@ -238,7 +239,10 @@ int main(int argc, char **argv)
     LiveLineEnd();
     progress.lineShown = false;
     int code = ExitCodeForDownload(result, progress.failures);
-    SayFailures(options);
+    // When the bridge into the .part file could not write it, the library's
+    // lines about its writes name the bridge's pipe; OutputFinish says why.
+    bool drained = OutputDrain(&output);
+    SayFailures(options, drained || output.stream);
     if (int failed = OutputFinish(&output, code == kExitStored || code == kExitHtml, options.keepPartial))
         code = failed;
     InterruptSetPartial(NULL);
