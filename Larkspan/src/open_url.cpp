@@ -18,41 +18,31 @@
 
 namespace {
 
-const char kLabel[] = "InternetOpenUrl Error";
-
 bool IsRedirect(DWORD status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-enum Answer { kFinal, kRedirect, kUnreadable };
-
-// Whether the response is a redirect to follow, and then its Location in a
-// buffer the caller frees. One without a Location (or with an empty one) is
-// the final response, whose status decides. A response that can't be read
-// is reported and fails the download: taken for a final one, it might be
-// stored.
-Answer ReadRedirect(Failures *failures, HINTERNET request, char **location)
+// Whether the response is a redirect to follow (*location then holds its
+// Location, in a buffer the caller frees). One without a Location (or with
+// an empty one) is the final response, whose status decides. 0, or the
+// error of the failure written: a response that can't be read, taken for a
+// final one, might be stored.
+DWORD ReadRedirect(Failures *failures, HINTERNET request, char **location)
 {
     *location = NULL;
     DWORD status = 0, size = sizeof status;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
-        ReportFailure(failures, "HttpQueryInfo Error");
-        return kUnreadable;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
+        return Fail(failures, kStepQuery, GetLastError());
+    if (!IsRedirect(status)) return 0;
+    char *value;
+    if (DWORD error = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &value, &size)) {
+        if (error == ERROR_HTTP_HEADER_NOT_FOUND) return 0;
+        return Fail(failures, error == ERROR_NOT_ENOUGH_MEMORY ? kStepMemory : kStepQuery, error);
     }
-    if (!IsRedirect(status)) return kFinal;
-    char *value = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &size);
-    if (!value) {
-        if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return kFinal;
-        ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
-        return kUnreadable;
-    }
-    if (size == 0) {
-        free(value);
-        return kFinal;
-    }
-    *location = value;
-    return kRedirect;
+    if (size == 0) free(value);
+    else *location = value;
+    return 0;
 }
 
 // Bytes a URL does not carry as they are: past ASCII, control bytes, space.
@@ -88,8 +78,8 @@ char *EscapedLocation(const char *location)
     return text;
 }
 
-// `location` taken against `base`, in a buffer the caller frees; null with
-// the last error set when it can't be. Windows' URL functions work in
+// `location` taken against `base`, in *next, a buffer the caller frees; 0,
+// or the error it can't be taken with. Windows' URL functions work in
 // buffers of INTERNET_MAX_URL_LENGTH characters. Wine's
 // InternetCombineUrlA joins the base and the reference in one such buffer
 // before it resolves them, and given more answers success with another URL
@@ -97,31 +87,27 @@ char *EscapedLocation(const char *location)
 // buffers. So the two together must fit in one, and the result in ours of
 // that size, where a longer one fails cleanly; a redirect past that length is
 // not followed.
-char *NextUrl(const char *base, const char *location)
+DWORD NextUrl(const char *base, const char *location, char **next)
 {
+    *next = NULL;
     char *reference = EscapedLocation(location);
-    if (!reference) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return NULL;
-    }
-    char *next = NULL;
+    if (!reference) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD error = ERROR_HTTP_REDIRECT_FAILED;
     if (strlen(base) + strlen(reference) < INTERNET_MAX_URL_LENGTH) {
-        next = (char *)malloc(INTERNET_MAX_URL_LENGTH);
-        if (!next) {
-            free(reference);
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return NULL;
-        }
+        char *combined = (char *)malloc(INTERNET_MAX_URL_LENGTH);
         DWORD size = INTERNET_MAX_URL_LENGTH;
-        if (!InternetCombineUrlA(base, reference, next, &size, ICU_ENCODE_SPACES_ONLY) ||
-            size >= INTERNET_MAX_URL_LENGTH || strlen(next) != size) {
-            free(next);
-            next = NULL;
+        if (!combined) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        } else if (InternetCombineUrlA(base, reference, combined, &size, ICU_ENCODE_SPACES_ONLY) &&
+                   size < INTERNET_MAX_URL_LENGTH && strlen(combined) == size) {
+            *next = combined;
+            error = 0;
+        } else {
+            free(combined);
         }
     }
     free(reference);
-    if (!next) SetLastError(ERROR_HTTP_REDIRECT_FAILED);
-    return next;
+    return error;
 }
 
 // Whether a download at `from` may go on to `to`; if not, the error that says why.
@@ -186,48 +172,51 @@ DWORD RefusedUrl(const char *url)
 
 }  // namespace
 
-HINTERNET OpenUrl(Failures *failures, HINTERNET session, const char *url)
+DWORD OpenUrl(Failures *failures, HINTERNET session, const char *url, HINTERNET *request)
 {
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
     char *current = NULL;  // the URL of the latest hop, once there is one
-    HINTERNET request = NULL;
+    DWORD error = 0;
+    *request = NULL;
     for (int redirects = 0;; redirects++) {
         const char *address = current ? current : url;
         // Each address, the caller's and every hop's, is judged before it is asked for.
-        if (DWORD refused = RefusedUrl(address)) {
-            ReportFailureWith(failures, refused, kLabel);
+        if ((error = RefusedUrl(address))) {
+            Fail(failures, kStepOpenUrl, error);
             break;
         }
-        request = InternetOpenUrlA(session, address, NULL, 0, flags, 0);
-        if (!request) {
-            ReportFailure(failures, kLabel);
+        HINTERNET opened = InternetOpenUrlA(session, address, NULL, 0, flags, 0);
+        if (!opened) {
+            error = Fail(failures, kStepOpenUrl, GetLastError());
             break;
         }
         char *location;
-        Answer answer = ReadRedirect(failures, request, &location);
-        if (answer == kFinal) break;
-        InternetCloseHandle(request);
-        request = NULL;
-        if (answer == kUnreadable) break;
-        if (redirects == kMaxRedirects) {
-            free(location);
-            ReportFailureWith(failures, ERROR_HTTP_REDIRECT_FAILED, kLabel);
+        if ((error = ReadRedirect(failures, opened, &location)) || !location) {
+            if (error) InternetCloseHandle(opened);
+            else *request = opened;
             break;
         }
-        char *next = NextUrl(address, location);
+        InternetCloseHandle(opened);
+        if (redirects == kMaxRedirects) {
+            free(location);
+            error = Fail(failures, kStepOpenUrl, ERROR_HTTP_REDIRECT_FAILED);
+            break;
+        }
+        char *next;
+        error = NextUrl(address, location, &next);
         free(location);
-        if (!next) {
-            ReportFailure(failures, kLabel);
+        if (error) {
+            Fail(failures, kStepOpenUrl, error);
             break;
         }
         DWORD refused = RefusedHop(address, next);
         free(current);
         current = next;
         if (refused) {
-            ReportFailureWith(failures, refused, kLabel);
+            error = Fail(failures, kStepOpenUrl, refused);
             break;
         }
     }
     free(current);
-    return request;
+    return error;
 }

@@ -35,7 +35,7 @@ void Usage(FILE *out)
             "\n"
             "Exit codes (stable; curl's number where curl has one for the same cause):\n"
             "%s",
-            ExitCodeTable());
+            ExitCodeTable().c_str());
 }
 
 // Whether Windows would not store a file of this name as it stands: a

@@ -1,6 +1,7 @@
 #include "output.h"
 
 #include "bridge.h"
+#include "exit_codes.h"
 #include "failure_words.h"
 
 #include <stdio.h>
@@ -16,7 +17,6 @@
 
 namespace {
 
-const int kExitWrite = 23;  // exit_codes.h: the output could not be made, written or put in place
 
 std::string Words(unsigned long code)
 {
