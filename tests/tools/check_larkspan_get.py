@@ -5,7 +5,9 @@ download leaves as it was, failures that name what they concern and say
 why without --debug, a proxy hint that names only what this build reads, a
 reader of standard error that goes away mid-download, the live line on a
 terminal (never a raw escape), Ctrl-C, and (natively) a DISPLAY whose X
-server is stopped, which its message-only window never asks.
+server is stopped, which its message-only window never asks. As scripts
+written for curl and wget call it: their flags, several URLs, retries, time
+limits, and runs in the background that ignore a signal.
 
     check_larkspan_get.py PROGRAM [RUNNER]
 """
@@ -38,25 +40,38 @@ def unused_port():
 
 class Awkward(http.server.BaseHTTPRequestHandler):
     """/short.bin announces 100000 bytes and sends 5000; /stall.bin sends 64000
-    of 10^6 and then nothing until the test ends; /nothing.bin closes without
-    a byte, /garbage.bin sends a line that is not HTTP; /held.bin and
-    /held-missing.bin answer 200 and 404 once `held` is set; anything else is a 404."""
+    of 10^6 and then nothing until the test ends; /slow.bin sends "body\n" in
+    two halves 1.5 s apart; /nothing.bin closes without a byte, /garbage.bin
+    sends a line that is not HTTP; /held.bin and /held-missing.bin answer 200
+    and 404 once `held` is set; /flaky/KEY/PLAN/NAME answers its Nth request
+    as PLAN's Nth step says (a status, "ok": "body\n", "short": as
+    /short.bin), the last step from then on, counting them in `asked`;
+    anything else is a 404."""
     stop = threading.Event()
     held = threading.Event()
+    asked = {}
 
     def do_GET(self):
         self.close_connection = True
+        if self.path.startswith("/flaky/"):
+            _, _, key, plan, _ = self.path.split("/")
+            Awkward.asked[key] = Awkward.asked.get(key, 0) + 1
+            steps = plan.split(",")
+            step = steps[min(Awkward.asked[key], len(steps)) - 1]
+            if step == "ok":
+                return self.body(b"body\n")
+            if step != "short":
+                return self.send_error(int(step))
+            self.path = "/short.bin"
+        if self.path == "/slow.bin":
+            return self.body(b"bo", b"dy\n")
         if self.path in ("/nothing.bin", "/garbage.bin"):
             self.wfile.write(b"" if self.path == "/nothing.bin" else b"not HTTP\r\n")
             return
         if self.path.startswith("/held"):
             Awkward.held.wait(60)
         if self.path == "/held.bin":
-            self.send_response(200)
-            self.send_header("Content-Length", "5")
-            self.end_headers()
-            self.wfile.write(b"body\n")
-            return
+            return self.body(b"body\n")
         if self.path not in ("/short.bin", "/stall.bin"):
             self.send_error(404)
             return
@@ -67,6 +82,17 @@ class Awkward(http.server.BaseHTTPRequestHandler):
         self.wfile.flush()
         if self.path == "/stall.bin":
             Awkward.stop.wait(60)
+
+    def body(self, *pieces):
+        """A 200 with the pieces as its body, 1.5 s apart."""
+        self.send_response(200)
+        self.send_header("Content-Length", str(sum(map(len, pieces))))
+        self.end_headers()
+        for at, piece in enumerate(pieces):
+            if at:
+                self.wfile.flush()
+                time.sleep(1.5)
+            self.wfile.write(piece)
 
     def log_message(self, *args):
         pass
@@ -119,6 +145,23 @@ def on_terminal(command, cwd, interrupt_when=None):
         return None, shown.decode("utf-8", "replace")
 
 
+def running(pid, name):
+    """PID, or the process under it whose command line names NAME (a
+    runner may start the program as its child)."""
+    try:
+        if name in open(f"/proc/{pid}/cmdline", "rb").read().decode("utf-8", "replace"):
+            return pid
+    except OSError:
+        return pid
+    for entry in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if int(open(f"/proc/{entry}/stat").read().rsplit(")", 1)[1].split()[1]) == pid:
+                return running(int(entry), name)
+        except (OSError, ValueError, IndexError):
+            pass
+    return pid
+
+
 def main(program, runner=None):
     command = ([runner] if runner else []) + [program]
     # The runner finds the build's Wine prefix from the current folder, which
@@ -132,6 +175,8 @@ def main(program, runner=None):
         expected = open(loopback.payload(site), "rb").read()
         with open(os.path.join(site, "page.html"), "wb") as page:
             page.write(b"<!DOCTYPE html><title>sign in</title>")
+        for name in ("curlish.bin", "one.bin", "two.bin"):
+            shutil.copy(os.path.join(site, "payload.bin"), os.path.join(site, name))
         base, server = loopback.serve(site)
         awkward = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Awkward)
         threading.Thread(target=awkward.serve_forever, daemon=True).start()
@@ -195,6 +240,33 @@ def main(program, runner=None):
                 (["-o", "nothing.bin", f"{odd}/nothing.bin"], direct, 52, "(12151: the server closed the connection "
                  "without a reply)", lambda: not os.path.exists(path("nothing.bin"))),
                 (["-o", "garbage.bin", f"{odd}/garbage.bin"], direct, 8, "(12152: ", lambda: True),
+                # As curl's and wget's scripts call it: their flags where they mean
+                # what it does anyway, several URLs named from themselves or by -o
+                # in order, each stored whole or not at all, the first failure's
+                # code; refused flags name what it does instead.
+                (["-fsSLO", f"{base}/curlish.bin"], direct, 0, None, lambda: holds("curlish.bin", expected)),
+                (["--silent", "--show-error", "--location", "--fail", "--remote-name", f"{base}/one.bin",
+                  f"{base}/two.bin"], direct, 0, None,
+                 lambda: holds("one.bin", expected) and holds("two.bin", expected)),
+                ([f"{base}/missing.bin", f"{odd}/garbage.bin", f"{base}/payload.bin", "-o", "gone.bin", "-o",
+                  "garbage2.bin", "-o", "third.bin"], direct, 22, "0 (stored): to third.bin",
+                 lambda: holds("third.bin", expected) and not os.path.exists(path("gone.bin"))),
+                (["-k", f"{base}/payload.bin"], direct, 2, "-k is not taken: the server's certificate is always "
+                 "checked", lambda: True),
+                (["-O", "wget.bin", f"{base}/payload.bin"], direct, 2, "not wget's -O FILE",
+                 lambda: not os.path.exists(path("wget.bin"))),
+                (["--accept-html", "-q", f"{base}/page.html", "-o", "accepted.html"], direct, 0, None,
+                 lambda: holds("accepted.html", b"<!DOCTYPE html><title>sign in</title>")),
+                # Retries: a transient failure again, with growing waits; a permanent one never.
+                (["--retry", "2", "--retry-delay", "0.2", "-o", "retried.bin", f"{odd}/flaky/a/503,ok/x"], direct, 0,
+                 "again in 0.2 s (retry 1 of 2)",
+                 lambda: holds("retried.bin", b"body\n") and Awkward.asked.get("a") == 2),
+                (["--retry", "1", "--retry-delay", "0", "-o", "cut.bin", f"{odd}/flaky/b/short,ok/x"], direct, 0,
+                 "18 (body ended short): trying", lambda: holds("cut.bin", b"body\n") and Awkward.asked.get("b") == 2),
+                (["--retry", "2", "--retry-delay", "0.1", "-o", "exhausted.bin", f"{odd}/flaky/c/503/x"], direct, 22,
+                 "again in 0.2 s (retry 2 of 2)", lambda: Awkward.asked.get("c") == 3),
+                (["--retry", "3", "-o", "never.bin", f"{odd}/flaky/d/404/x"], direct, 22, "404 Not Found",
+                 lambda: Awkward.asked.get("d") == 1),
             ]
             # Names Windows takes for a device or changes, refused in both builds.
             rows += [([f"{base}/{name}"], direct, 2, f"ends with {name}, a name that Windows keeps for a device",
@@ -273,6 +345,43 @@ def main(program, runner=None):
             if piped.returncode != 0 or not filecmp.cmp(path("piped.bin"), path("site/payload.bin"), shallow=False):
                 problems.append(f"stderr closed: result {piped.returncode}, or the file differs")
 
+            # Time limits end the run with 28 within a second, whatever the server
+            # does (a body that stalls; a connection taken and never answered),
+            # and leave the file as it was.
+            silent = socket.socket()
+            silent.bind(("127.0.0.1", 0))
+            silent.listen(8)
+            for arguments, words in (
+                    (["--max-time", "2", f"{odd}/stall.bin"], "not done within 2 s (--max-time)"),
+                    (["--connect-timeout", "2", f"http://127.0.0.1:{silent.getsockname()[1]}/x"],
+                     "no answer within 2 s (--connect-timeout)")):
+                started = time.monotonic()
+                child = subprocess.Popen(command + arguments + [old("limited.bin")], cwd=scratch,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                while not os.path.exists(path("limited.bin.part")) and child.poll() is None:
+                    time.sleep(0.02)
+                seen = time.monotonic()
+                stderr = child.communicate(timeout=60)[1].decode("utf-8", "replace")
+                ended = time.monotonic()
+                if (child.returncode != 28 or words not in stderr or ended - seen > 3 or ended - started < 2
+                        or not holds("limited.bin", b"old file\n") or os.path.exists(path("limited.bin.part"))):
+                    problems.append(f"{arguments}: exit {child.returncode} after {ended - seen:.1f} s:\n{stderr}")
+            silent.close()
+
+            # In the background a signal ignored at the start stays ignored: nohup,
+            # and natively SIGINT in a shell's job (Wine takes SIGINT itself).
+            for prefix, number in [(["nohup"], signal.SIGHUP)] + ([] if runner else [([], signal.SIGINT)]):
+                child = subprocess.Popen(prefix + command + [f"{odd}/slow.bin", "background.bin"], cwd=scratch,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                                         preexec_fn=None if prefix else lambda: signal.signal(signal.SIGINT,
+                                                                                              signal.SIG_IGN))
+                while not os.path.exists(path("background.bin.part")) and child.poll() is None:
+                    time.sleep(0.02)
+                os.kill(running(child.pid, os.path.basename(program)), number)
+                stderr = child.communicate(timeout=60)[1].decode("utf-8", "replace")
+                if child.returncode != 0 or not holds("background.bin", b"body\n"):
+                    problems.append(f"{prefix} kill -{number}: exit {child.returncode}:\n{stderr}")
+
             # A terminal: the live line, drawn with escapes the terminal takes,
             # never shown raw ("[K" with no ESC before it, as an old console would).
             code, shown = on_terminal(command + ["-o", "live.bin", f"{base}/payload.bin"], scratch)
@@ -308,7 +417,8 @@ def main(program, runner=None):
     if problems:
         sys.exit("\n".join(problems))
     print("larkspan-get: outputs, exit codes, files kept whole, failures in words, proxy hints, standard output, "
-          "a closed stderr, the terminal, ^C and a stopped display all right")
+          "a closed stderr, curl's and wget's flags, several URLs, retries, time limits, the background, the "
+          "terminal, ^C and a stopped display all right")
 
 
 if __name__ == "__main__":

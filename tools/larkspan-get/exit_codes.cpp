@@ -14,33 +14,36 @@ struct ExitCodeRow {
     int code;
     const char *words;  // the summary line's
     const char *help;   // the help text's
+    bool transient;     // may go away when tried again (--retry); a status by its number
 };
 
 // Every code, in order; "(curl's N)" where curl's tool has the same cause.
 const ExitCodeRow kExitCodes[] = {
-    {kExitStored, "stored", "stored"},
-    {kExitUnsupported, "scheme not supported", "the scheme is not http or https, or https was redirected to http"},
-    {kExitUsage, "wrong arguments", "wrong arguments, or a URL without a usable name and no -o"},
-    {kExitBadUrl, "URL not valid", "the URL is not valid"},
-    {kExitResolve, "host not resolved", "the host's name could not be resolved"},
-    {kExitConnect, "could not connect", "could not connect"},
-    {kExitServerReply, "reply not valid HTTP", "the server's reply is not valid HTTP"},
-    {kExitShortBody, "body ended short", "the body ended short"},
-    {kExitHttpStatus, "HTTP status outside 2xx", "the final HTTP status is outside 200-299"},
+    {kExitStored, "stored", "stored", false},
+    {kExitUnsupported, "scheme not supported", "the scheme is not http or https, or https was redirected to http",
+     false},
+    {kExitUsage, "wrong arguments", "wrong arguments, or a URL without a usable name and no -o", false},
+    {kExitBadUrl, "URL not valid", "the URL is not valid", false},
+    {kExitResolve, "host not resolved", "the host's name could not be resolved", false},
+    {kExitConnect, "could not connect", "could not connect", true},
+    {kExitServerReply, "reply not valid HTTP", "the server's reply is not valid HTTP", false},
+    {kExitShortBody, "body ended short", "the body ended short", true},
+    {kExitHttpStatus, "HTTP status outside 2xx", "the final HTTP status is outside 200-299", false},
     {kExitWrite, "could not write the output",
-     "the file could not be created, written or put in place,\n       or standard output could not be written"},
-    {kExitMemory, "out of memory", "out of memory"},
-    {kExitTimeout, "timed out", "timed out"},
-    {kExitTls, "secure connection failed", "the secure connection could not be set up"},
-    {kExitTooManyRedirects, "too many redirects", "more than 10 redirects"},
-    {kExitEmptyReply, "no reply", "the server closed the connection without a reply"},
-    {kExitReceive, "connection broke", "the connection broke before the body"},
-    {kExitCertificate, "certificate not accepted", "the server's certificate is not accepted"},
-    {kExitTransferCoding, "transfer coding refused", "a transfer coding other than chunked"},
-    {kExitHtml, "stored, but it looks like an HTML page", "stored, but the body looks like an HTML page"},
-    {kExitNoLibrary, "library not loaded", "the Larkspan library could not be loaded"},
-    {kExitOther, "failed", "failed for another reason (the lines above say which)"},
-    {kExitInterrupted, "interrupted", "interrupted (Ctrl-C)"},
+     "the file could not be created, written or put in place,\n       or standard output could not be written", false},
+    {kExitMemory, "out of memory", "out of memory", false},
+    {kExitTimeout, "timed out", "timed out, or --max-time or --connect-timeout ran out", true},
+    {kExitTls, "secure connection failed", "the secure connection could not be set up", false},
+    {kExitTooManyRedirects, "too many redirects", "more than 10 redirects", false},
+    {kExitEmptyReply, "no reply", "the server closed the connection without a reply", false},
+    {kExitReceive, "connection broke", "the connection broke before the body", false},
+    {kExitCertificate, "certificate not accepted", "the server's certificate is not accepted", false},
+    {kExitTransferCoding, "transfer coding refused", "a transfer coding other than chunked", false},
+    {kExitHtml, "stored, but it looks like an HTML page",
+     "stored, but the body looks like an HTML page (0 with --accept-html)", false},
+    {kExitNoLibrary, "library not loaded", "the Larkspan library could not be loaded", false},
+    {kExitOther, "failed", "failed for another reason (the lines above say which)", false},
+    {kExitInterrupted, "interrupted", "interrupted (Ctrl-C)", false},
 };
 
 // The codes below 100 are curl's own numbers for the same causes.
@@ -147,6 +150,21 @@ const char *ExitCodeWords(int code)
     for (const ExitCodeRow &row : kExitCodes)
         if (row.code == code) return row.words;
     return "failed";
+}
+
+bool IsTransient(int code, unsigned long error)
+{
+    if (code == kExitHttpStatus) {
+        // A server's word for a passing state: its own time running out,
+        // too many requests, its failure or a gateway's.
+        switch ((error & LARKSPAN_ERROR_HTTP_STATUS) ? error & 0xffff : 0) {
+        case 408: case 429: case 500: case 502: case 503: case 504: return true;
+        default: return false;
+        }
+    }
+    for (const ExitCodeRow &row : kExitCodes)
+        if (row.code == code) return row.transient;
+    return false;
 }
 
 Concern FailureConcerns(const std::string &line)

@@ -39,6 +39,11 @@ std::string ExitCodeTable();
 // A few words for a code, for the summary line.
 const char *ExitCodeWords(int code);
 
+// Whether a download that ended with `code`, GetLastError giving `error`
+// after the call, may succeed when tried again: could not connect, timed
+// out, a body cut short, a status 408, 429, 500, 502, 503 or 504.
+bool IsTransient(int code, unsigned long error);
+
 // What a failure line of the library concerns, by the label it starts with
 // (Larkspan.h): the file the user named, or the URL.
 enum Concern { kAboutUrl, kAboutFile };

@@ -49,17 +49,38 @@ void InterruptStart(bool keepPartial)
 {
     keep = keepPartial;
 #ifdef _WIN32
+    // A process that Windows starts with Ctrl-C ignored never gets it here.
+    // Under Wine an ignored SIGHUP stays ignored (Wine leaves it alone), but
+    // Wine turns SIGINT into Ctrl-C whatever it was at the start, and a
+    // Windows program can't tell that it had been ignored.
     SetConsoleCtrlHandler(OnControl, TRUE);
 #else
     struct sigaction action;
     memset(&action, 0, sizeof action);
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, NULL);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) {
+        struct sigaction before;
+        if (sigaction(number, NULL, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(number, &action, NULL);
+    }
 #endif
 }
 
 void InterruptSetPartial(const Output *output)
 {
     partial = output;
+}
+
+void InterruptEndRun(int code, const char *words)
+{
+    LiveLineEnd();
+    if (partial && !keep) OutputRemoveAtInterrupt(partial);
+    fputs(words, stderr);
+    fflush(stderr);
+#ifdef _WIN32
+    ExitProcess(code);
+#else
+    _exit(code);
+#endif
 }

@@ -1,8 +1,10 @@
 // Ctrl-C (and, natively, SIGTERM and SIGHUP) during a download: the .part
 // file is removed while its name still holds it, unless the user asked to
-// keep it, and the program exits
-// with 130 (128 + the signal's number natively, as shells report). The
-// file the download was to replace is never touched.
+// keep it, and the program exits with 130 (128 + the signal's number
+// natively, as shells report). The file the download was to replace is
+// never touched. A signal ignored when the program starts (nohup, a
+// background job of a shell without job control) stays ignored, as Unix
+// programs leave it. A time limit (time_limit.h) ends a run the same way.
 #ifndef LARKSPAN_GET_INTERRUPT_H
 #define LARKSPAN_GET_INTERRUPT_H
 
@@ -14,5 +16,10 @@ struct Output;
 // it: OutputRemoveAtInterrupt), or null once there is none (it took its
 // name). The output must stay until it is set to null.
 void InterruptSetPartial(const Output *output);
+
+// Ends the run from a thread of the program's, as an interrupt does: the
+// .part file goes (unless kept), then `words` go to stderr and the process
+// exits with `code`.
+void InterruptEndRun(int code, const char *words);
 
 #endif

@@ -1,9 +1,16 @@
-// larkspan-get: downloads a URL with the Larkspan library, loaded at run
+// larkspan-get: downloads URLs with the Larkspan library, loaded at run
 // time and called with a message-only window of this thread's, whose
 // procedure draws the progress that the library's messages and debugger
 // lines carry. The command line is in arguments.cpp, where the body goes in
-// output.cpp; this file runs the download and turns its outcome into one
-// exit code (exit_codes.h) and lines that say why.
+// output.cpp, the time limits in time_limit.cpp; this file runs each
+// download, tries a transient failure again when asked, and turns the
+// outcomes into one exit code (exit_codes.h) and lines that say why.
+//
+// The progress line shows what the tool can know: blocks, kilobytes (the
+// library's own count), rate and time. The body's size is not among it: the
+// library's messages carry no figure, its lines only the running count, and
+// asking the server apart (a HEAD) would be a request the library does not
+// make. So there is no share and no time left.
 #include <Larkspan.h>
 
 #include "arguments.h"
@@ -13,12 +20,15 @@
 #include "interrupt.h"
 #include "live_line.h"
 #include "output.h"
+#include "time_limit.h"
 
 #include <stdio.h>
 #include <string.h>
 
 #include <mutex>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifndef _WIN32
@@ -128,6 +138,7 @@ void TakeDebugLines()
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == LARKSPAN_PROGRESS_MESSAGE) {
+        if (progress.messages == 0) TimeLimitAnswered();
         TakeDebugLines();
         progress.messages++;
         if (progress.terminal) DrawLine(false);
@@ -182,16 +193,91 @@ LarkspanFunction LoadLarkspan()
 // The library's failure lines, each naming what it concerns (the file the
 // user named, or the URL, by the line's label); the first, whose error the
 // library left for GetLastError, with words for it.
-void SayFailures(const Options &options, bool fileLines, unsigned long error)
+void SayFailures(const Transfer &transfer, bool fileLines, unsigned long error)
 {
     bool first = true;
     for (const std::string &failure : progress.failures) {
         bool file = FailureConcerns(failure) == kAboutFile;
-        std::string line = first ? ExplainFailure(failure, error, options.url) : failure;
+        std::string line = first ? ExplainFailure(failure, error, transfer.url) : failure;
         first = false;
         if (file && !fileLines) continue;
-        const char *output = options.output == "-" ? "standard output" : options.output.c_str();
-        fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : options.url, line.c_str());
+        const char *output = transfer.output == "-" ? "standard output" : transfer.output.c_str();
+        fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : transfer.url, line.c_str());
+    }
+}
+
+// One call of the library for `transfer`, the outcome put in place. Its
+// exit code; *again says whether to try again (`mayRetry`: tries are left).
+int Attempt(LarkspanFunction larkspan, HWND window, const Options &options, const Transfer &transfer,
+            bool mayRetry, bool *again)
+{
+    *again = false;
+    Output output;
+    if (int failed = OutputOpen(&output, transfer.output.c_str())) return failed;
+    if (!output.stream) InterruptSetPartial(&output);
+
+    progress.messages = 0;
+    progress.kilobytes = 0;
+    progress.failures.clear();
+    progress.started = GetTickCount64();
+    TimeLimitAttempt(transfer.url);
+    // On the window's own thread: each progress message is then a call of the
+    // window procedure, not a trip to another thread and back. A program
+    // with a window to keep responsive downloads on a worker instead
+    // (examples/download_on_worker.cpp); this one has nothing else to do.
+    int result = larkspan((char *)transfer.url, (char *)output.libraryPath.c_str(), window, NULL);
+    unsigned long error = GetLastError();  // the first failure's, or 0
+    TimeLimitHold();
+    ULONGLONG elapsed = GetTickCount64() - progress.started;
+    TakeDebugLines();
+
+    if (progress.terminal) DrawLine(true);
+    LiveLineEnd();
+    progress.lineShown = false;
+    int code = ExitCodeForDownload(result, progress.failures.empty() ? std::string() : progress.failures[0], error);
+    bool stored = code == kExitStored || code == kExitHtml;
+    if (code == kExitHtml && options.acceptHtml) code = kExitStored;
+    // When the bridge into the .part file could not write it, the library's
+    // lines about its writes name the bridge's pipe; OutputFinish says why.
+    bool drained = OutputDrain(&output);
+    // A stream can't take back what it was given: it is tried again only
+    // when nothing went to it (a block is written after each progress
+    // message but the last).
+    *again = mayRetry && IsTransient(code, error) && !output.bridgeFailure &&
+             (!output.stream || progress.messages <= 1);
+    if (!options.quiet || !*again) SayFailures(transfer, drained || output.stream, error);
+    if (int failed = OutputFinish(&output, stored, options.keepPartial && !*again)) {
+        code = failed;
+        *again = false;
+    }
+    InterruptSetPartial(NULL);
+    if (*again) return code;
+
+    const char *name = output.target == "-" ? "standard output" : output.target.c_str();
+    stored = code == kExitStored || code == kExitHtml;
+    if (!options.quiet || !stored || code == kExitHtml)
+        fprintf(stderr, "larkspan-get: %d (%s): %s%s, %lu blocks, about %s in %.2f s (%s)\n", code,
+                ExitCodeWords(code), stored ? "to " : "from ", stored ? name : transfer.url, Blocks(),
+                Amount(progress.kilobytes).c_str(), Seconds(elapsed), Rate(progress.kilobytes, elapsed).c_str());
+    return code;
+}
+
+// A URL, tried again after a transient failure while tries are left, each
+// wait twice the one before (at most 10 minutes). Its exit code.
+int Fetch(LarkspanFunction larkspan, HWND window, const Options &options, const Transfer &transfer)
+{
+    double wait = options.retryDelay;
+    for (unsigned attempt = 0;; attempt++) {
+        bool again;
+        int code = Attempt(larkspan, window, options, transfer, attempt < options.retries, &again);
+        if (!again) return code;
+        if (!options.quiet)
+            fprintf(stderr, "larkspan-get: %d (%s): trying %s again in %g s (retry %u of %u)\n", code,
+                    ExitCodeWords(code), transfer.url, wait, attempt + 1, options.retries);
+        // A time limit may end the run while it waits.
+        TimeLimitRelease();
+        std::this_thread::sleep_for(std::chrono::milliseconds((long long)(wait * 1000)));
+        wait = wait * 2 < 600 ? wait * 2 : 600;
     }
 }
 
@@ -211,51 +297,27 @@ int main(int argc, char **argv)
     case kParsedRun: break;
     }
     progress.debug = options.debug;
+    TimeLimitStart(options.maxTime, options.connectTimeout, options.transfers[0].url);
 
     LarkspanFunction larkspan = LoadLarkspan();
-    if (!larkspan) return kExitNoLibrary;
-
-    // Before the .part file is made, so that no moment leaves it behind.
-    InterruptStart(options.keepPartial);
-    Output output;
-    if (int failed = OutputOpen(&output, options.output.c_str())) return failed;
-    if (!output.stream) InterruptSetPartial(&output);
-
-    progress.terminal = !options.quiet && LiveLineStart();
-    DebugWatchStart(OnDebugString, NULL);
-    HWND window = CreateProgressWindow();
-    if (!window) fprintf(stderr, "larkspan-get: no progress window (error %lu); going on without one\n",
-                         (unsigned long)GetLastError());
-
-    progress.started = GetTickCount64();
-    // On the window's own thread: each progress message is then a call of the
-    // window procedure, not a trip to another thread and back. A program
-    // with a window to keep responsive downloads on a worker instead
-    // (examples/download_on_worker.cpp); this one has nothing else to do.
-    int result = larkspan((char *)options.url, (char *)output.libraryPath.c_str(), window, NULL);
-    unsigned long error = GetLastError();  // the first failure's, or 0
-    ULONGLONG elapsed = GetTickCount64() - progress.started;
-    TakeDebugLines();
-    if (window) DestroyWindow(window);
-    DebugWatchStop();
-
-    if (progress.terminal) DrawLine(true);
-    LiveLineEnd();
-    progress.lineShown = false;
-    int code = ExitCodeForDownload(result, progress.failures.empty() ? std::string() : progress.failures[0], error);
-    // When the bridge into the .part file could not write it, the library's
-    // lines about its writes name the bridge's pipe; OutputFinish says why.
-    bool drained = OutputDrain(&output);
-    SayFailures(options, drained || output.stream, error);
-    if (int failed = OutputFinish(&output, code == kExitStored || code == kExitHtml, options.keepPartial))
-        code = failed;
-    InterruptSetPartial(NULL);
-
-    const char *name = output.target == "-" ? "standard output" : output.target.c_str();
-    bool stored = code == kExitStored || code == kExitHtml;
-    if (!options.quiet || !stored || code == kExitHtml)
-        fprintf(stderr, "larkspan-get: %d (%s): %s%s, %lu blocks, about %s in %.2f s (%s)\n", code,
-                ExitCodeWords(code), stored ? "to " : "from ", stored ? name : options.url, Blocks(),
-                Amount(progress.kilobytes).c_str(), Seconds(elapsed), Rate(progress.kilobytes, elapsed).c_str());
+    int code = larkspan ? kExitStored : kExitNoLibrary;
+    if (larkspan) {
+        // Before a .part file is made, so that no moment leaves it behind.
+        InterruptStart(options.keepPartial);
+        progress.terminal = !options.quiet && LiveLineStart();
+        DebugWatchStart(OnDebugString, NULL);
+        HWND window = CreateProgressWindow();
+        if (!window) fprintf(stderr, "larkspan-get: no progress window (error %lu); going on without one\n",
+                             (unsigned long)GetLastError());
+        // One after another; after a failure the rest are still tried, and
+        // the first failure gives the exit code.
+        for (const Transfer &transfer : options.transfers) {
+            int result = Fetch(larkspan, window, options, transfer);
+            if (code == kExitStored) code = result;
+        }
+        if (window) DestroyWindow(window);
+        DebugWatchStop();
+    }
+    TimeLimitStop();
     return code;
 }
