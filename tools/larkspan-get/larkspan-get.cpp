@@ -232,7 +232,7 @@ int Attempt(LarkspanFunction larkspan, HWND window, const Options &options, cons
     TakeDebugLines();
 
     if (progress.terminal) DrawLine(true);
-    LiveLineEnd();
+    LiveLineBreak();
     progress.lineShown = false;
     int code = ExitCodeForDownload(result, progress.failures.empty() ? std::string() : progress.failures[0], error);
     bool stored = code == kExitStored || code == kExitHtml;
@@ -317,6 +317,7 @@ int main(int argc, char **argv)
         }
         if (window) DestroyWindow(window);
         DebugWatchStop();
+        LiveLineEnd();
     }
     TimeLimitStop();
     return code;

@@ -78,11 +78,17 @@ void LiveLineClear()
     shown = false;
 }
 
-void LiveLineEnd()
+void LiveLineBreak()
 {
     if (shown) fputc('\n', stderr);
     shown = false;
+    lastLength = 0;  // a new line: nothing to cover
     fflush(stderr);
+}
+
+void LiveLineEnd()
+{
+    LiveLineBreak();
 #ifdef _WIN32
     if (modeChanged) SetConsoleMode(console, originalMode);
     modeChanged = false;

@@ -17,8 +17,12 @@ void LiveLineDraw(const char *text);
 // start of a line; the next LiveLineDraw puts it back.
 void LiveLineClear();
 
-// Ends the line where it stands (a line break) and gives the console its
-// own mode back. Safe to call more than once, and from a control handler.
+// Ends the line where it stands (a line break); the next LiveLineDraw
+// starts another.
+void LiveLineBreak();
+
+// Ends the line where it stands and gives the console its own mode back.
+// Safe to call more than once, and from a control handler.
 void LiveLineEnd();
 
 #endif
