@@ -267,6 +267,9 @@ def main(program, runner=None):
                  "again in 0.2 s (retry 2 of 2)", lambda: Awkward.asked.get("c") == 3),
                 (["--retry", "3", "-o", "never.bin", f"{odd}/flaky/d/404/x"], direct, 22, "404 Not Found",
                  lambda: Awkward.asked.get("d") == 1),
+                # The wait for the answer ends with it: a slow body is not cut.
+                (["--connect-timeout", "1", "-o", "answered.bin", f"{odd}/slow.bin"], direct, 0, "",
+                 lambda: holds("answered.bin", b"body\n")),
             ]
             # Names Windows takes for a device or changes, refused in both builds.
             rows += [([f"{base}/{name}"], direct, 2, f"ends with {name}, a name that Windows keeps for a device",

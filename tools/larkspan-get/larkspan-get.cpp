@@ -105,6 +105,9 @@ void DrawLine(bool force)
 
 void OnDebugString(void *, const char *text)
 {
+    // The running account comes before every read of the body, the first
+    // once the server's answer is in (with a progress window or without).
+    if (strncmp(text, LARKSPAN_PROGRESS_PREFIX, strlen(LARKSPAN_PROGRESS_PREFIX)) == 0) TimeLimitAnswered();
     std::lock_guard<std::mutex> hold(pendingLock);
     pendingLines.push_back(text);
 }
@@ -138,7 +141,6 @@ void TakeDebugLines()
 LRESULT CALLBACK ProgressWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == LARKSPAN_PROGRESS_MESSAGE) {
-        if (progress.messages == 0) TimeLimitAnswered();
         TakeDebugLines();
         progress.messages++;
         if (progress.terminal) DrawLine(false);

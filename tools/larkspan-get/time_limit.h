@@ -23,8 +23,8 @@ void TimeLimitStart(double maxTime, double connectTimeout, const char *firstUrl)
 // starts.
 void TimeLimitAttempt(const char *url);
 
-// The server's answer came (the library's first progress message: its head
-// has been read and the file opened).
+// The server's answer came (the library's first running account: its head
+// has been read and the file opened). On any thread.
 void TimeLimitAnswered();
 
 // The attempt's call returned: no limit acts, while its outcome is put in
