@@ -47,8 +47,9 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  *     function[(name)]@first[-[last]]=error
  *
  * counts the calls of `function` (only those whose file or URL argument ends
- * with `name`, when given; for MoveFileExA, either file's) and fails call
- * numbers first..last (1-based; "N-" means from N on). Rules are separated
+ * with `name`, when given; for MoveFileExA and CreateHardLinkA, either
+ * file's) and fails call numbers first..last (1-based; "N-" means from N
+ * on). Rules are separated
  * by commas. WinPosix_SetFaults replaces every rule and restarts the counts
  * (null or "" clears them); it returns FALSE for malformed rules. No rule is
  * ever read from the environment.
@@ -56,7 +57,7 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
  * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
  * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
  * InternetReadFile, InternetCloseHandle, FindWindowW, ShellExecuteW,
- * GetFileAttributesA, MoveFileExA; "*"
+ * GetFileAttributesA, MoveFileExA, CreateHardLinkA; "*"
  * counts the calls of all of them together ("*@5-=31": everything from the
  * fifth call on fails, as if the process had been stopped there).
  */
