@@ -101,7 +101,13 @@ protected:
         for (int row = 0; row < 5; row++) {
             const ReplacementRow &names = kReplacementTable[row];
             if (!FileExists(At(names.waiting)) || ReadWholeFile(At(names.installed)) != oldContent[row]) {
-                WriteWholeFile(At(names.installed), oldContent[row]);
+                // The main application a whole run started may still be
+                // running from its file, which can't be written until it ends.
+                for (int wait = 0; wait < 200; wait++) {
+                    WriteWholeFile(At(names.installed), oldContent[row]);
+                    if (ReadWholeFile(At(names.installed)) == oldContent[row]) break;
+                    std::this_thread::sleep_for(std::chrono::milliseconds(25));
+                }
                 WriteWholeFile(At(names.waiting), newContent[row]);
             }
             for (int index = 0; index < kBackupNames; index++) {
