@@ -1,6 +1,6 @@
 // Every platform call an update makes fails in turn, one per run: whatever
-// fails, every installed name still holds a whole file, old or new, and the
-// new one is never lost.
+// fails, every installed name still holds a whole file, old or new, the new
+// one is never lost, and the rows hold all old files or all new ones.
 #include "files.h"
 #include "process.h"
 #include "replace.h"
@@ -24,6 +24,7 @@ void Stage(const Scratch &install)
 
 void ExpectNothingLost(const Scratch &install)
 {
+    int replaced = 0;
     for (int row = 0; row < 5; row++) {
         SCOPED_TRACE(Installed(row));
         std::string installed = install.Path(Installed(row)), waiting = install.Path(Waiting(row));
@@ -31,6 +32,7 @@ void ExpectNothingLost(const Scratch &install)
         std::string oldContent = "old " + std::to_string(row), newContent = "new " + std::to_string(row);
         ASSERT_TRUE(FileExists(installed)) << "an installed name was left empty";
         std::string content = ReadWholeFile(installed);
+        replaced += content == newContent;
         if (content == newContent) {
             EXPECT_FALSE(FileExists(waiting));
             if (FileExists(backup)) {
@@ -42,6 +44,7 @@ void ExpectNothingLost(const Scratch &install)
             EXPECT_FALSE(FileExists(backup));
         }
     }
+    EXPECT_TRUE(replaced == 0 || replaced == 5) << replaced << " of 5 rows replaced";
 }
 
 bool RunUpdaterWith(const Scratch &install, const std::string &faults)
@@ -61,8 +64,8 @@ TEST(UpdaterFaultWalk, EveryCallFailingInTurnLosesNothing)
 {
     // Upper bounds of the calls one update makes of each function.
     const std::pair<const char *, int> functions[] = {
-        {"GetFileAttributesA", 35}, {"MoveFileExA", 5}, {"rename", 2}, {"remove", 2},
-        {"fopen", 4},               {"FindWindowW", 1}, {"ShellExecuteW", 1}};
+        {"GetFileAttributesA", 40}, {"CreateHardLinkA", 6}, {"MoveFileExA", 5}, {"rename", 2},
+        {"remove", 6},              {"fopen", 4},           {"FindWindowW", 1}, {"ShellExecuteW", 1}};
     for (const auto &function : functions) {
         for (int n = 1; n <= function.second; n++) {
             std::string rule = std::string(function.first) + "@" + std::to_string(n) + "=87";

@@ -7,7 +7,8 @@
 //     function[(name)]@first[-[last]]=error
 //
 // counts the calls of `function` (only those whose file or URL argument ends
-// with `name`, when given; for MoveFileExA, either file's) and fails call
+// with `name`, when given; for MoveFileExA and CreateHardLinkA, either
+// file's) and fails call
 // numbers first..last (1-based; "N-" means from N on). Rules are separated
 // by commas; "*" counts the calls of every function together ("*@5-=31":
 // everything from the fifth call on fails, as if the process had been
@@ -16,7 +17,7 @@
 // Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
 // InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
 // InternetCombineUrlA, InternetReadFile, InternetCloseHandle, FindWindowW,
-// ShellExecuteW, GetFileAttributesA, MoveFileExA.
+// ShellExecuteW, GetFileAttributesA, MoveFileExA, CreateHardLinkA.
 #ifndef TESTS_FAULT_RULES_H
 #define TESTS_FAULT_RULES_H
 
