@@ -366,9 +366,13 @@ def main(program, runner=None):
                 seen = time.monotonic()
                 stderr = child.communicate(timeout=60)[1].decode("utf-8", "replace")
                 ended = time.monotonic()
+                kept = holds("limited.bin", b"old file\n")
+                left = [name for name in os.listdir(scratch) if name.startswith("limited.bin.")]
                 if (child.returncode != 28 or words not in stderr or ended - seen > 3 or ended - started < 2
-                        or not holds("limited.bin", b"old file\n") or os.path.exists(path("limited.bin.part"))):
-                    problems.append(f"{arguments}: exit {child.returncode} after {ended - seen:.1f} s:\n{stderr}")
+                        or not kept or left):
+                    problems.append(f"{arguments}: exit {child.returncode} after {ended - started:.1f} s, "
+                                    f"{ended - seen:.1f} s after its .part file was made, the file "
+                                    f"{'kept' if kept else 'changed'}, {left} left:\n{stderr}")
             silent.close()
 
             # In the background a signal ignored at the start stays ignored: nohup,

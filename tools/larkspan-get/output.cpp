@@ -300,9 +300,13 @@ void OutputRemoveAtInterrupt(const Output *output)
 {
     if (output->stream || !NameHoldsPart(output)) return;
 #ifdef _WIN32
-    // The file goes when the process ends, which closes the handle.
+    // The file goes when its handle is closed: here, so that it has gone
+    // before the process has (Wine's server closes a finished process's
+    // handles after its parent may have looked). The process ends right
+    // after: the bridge's copying into the handle ends with it.
     FILE_DISPOSITION_INFO dispose = {TRUE};
-    SetFileInformationByHandle(output->file, FileDispositionInfo, &dispose, sizeof dispose);
+    if (SetFileInformationByHandle(output->file, FileDispositionInfo, &dispose, sizeof dispose))
+        CloseHandle(output->file);
 #else
     unlink(output->part.c_str());
 #endif
