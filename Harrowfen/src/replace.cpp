@@ -340,17 +340,15 @@ enum Fit { kFits, kBusy, kDoesNotFit };
 Fit CheckFit(const ReplacementRow &row, const char *reference)
 {
     if (!row.program) return kFits;
-    const char *about, *why;
-    ImageVerdict verdict = CheckImage(reference, row.waiting, &about, &why);
-    if (verdict == kImageFits) verdict = CheckPublisher(reference, row.waiting, &about, &why);
-    if (verdict == kImageFits) return kFits;
+    Verdict verdict = CheckImage(reference, row.waiting);
+    if (verdict.kind == kImageFits) verdict = CheckPublisher(reference, row.waiting);
+    if (verdict.kind == kImageFits) return kFits;
     char line[MAX_PATH + 80];
-    if (verdict == kImageUnreadable) {
-        DWORD error = GetLastError();
-        if (IsBusy(error)) return kBusy;
-        snprintf(line, sizeof line, "Image Error: %s: unreadable, %lx", about, (unsigned long)error);
+    if (verdict.kind == kImageUnreadable) {
+        if (IsBusy(verdict.error)) return kBusy;
+        snprintf(line, sizeof line, "Image Error: %s: unreadable, %lx", verdict.about, (unsigned long)verdict.error);
     } else {
-        snprintf(line, sizeof line, "Image Error: %s: %s", about, why);
+        snprintf(line, sizeof line, "Image Error: %s: %s", verdict.about, verdict.why);
     }
     OutputDebugStringA(line);
     return kDoesNotFit;
@@ -462,21 +460,25 @@ bool Keep(Row *row, DWORD rowStart, const ReplacePatience &patience)
 enum AsideResult { kReplacedThroughBackup, kTryAgain, kWaitingRefused, kGiveUp };
 
 // The fallback for an installed file in use: moves it aside, moves the
-// waiting file in, and puts the old one back if that is refused. The waiting
+// waiting file in, and puts the old one back if that is refused (*error
+// then says why it did not go in). The waiting
 // file goes in by rename, which never replaces: the installed name is empty
 // then, and anything that appeared there since is not ours to overwrite.
 // Natively it keeps its own permission bits this way, but no file in use
 // leads here: Linux replaces a running program's file, so the layer refuses
 // the replacing move with ERROR_ACCESS_DENIED only where renaming the
 // installed file aside is refused too (permissions). Windows has no such bits.
-AsideResult ReplaceThroughBackup(Row *row, const ReplacePatience &patience)
+AsideResult ReplaceThroughBackup(Row *row, const ReplacePatience &patience, DWORD *error)
 {
     int aside = FreeOld(*row);
     if (aside < 0) {
-        SetLastError(ERROR_ALREADY_EXISTS);
+        *error = ERROR_ALREADY_EXISTS;
         return kGiveUp;
     }
-    if (rename(row->names->installed, row->backups[aside]) != 0) return IsBusy(GetLastError()) ? kTryAgain : kGiveUp;
+    if (rename(row->names->installed, row->backups[aside]) != 0) {
+        *error = GetLastError();
+        return IsBusy(*error) ? kTryAgain : kGiveUp;
+    }
     Made(row, aside);
     row->installed = kNoEntry;
     // The installed name is empty until the next rename, or the one after it.
@@ -486,15 +488,14 @@ AsideResult ReplaceThroughBackup(Row *row, const ReplacePatience &patience)
         row->mayHoldNew = true;
         return kReplacedThroughBackup;
     }
-    DWORD error = GetLastError();
+    *error = GetLastError();
     // Putting the old file back gets a patience of its own: the row's may be
     // spent, and an empty installed name is the one outcome to avoid.
     if (RenamePatiently(row->backups[aside], row->names->installed, GetTickCount(), patience)) {
         Gone(row, aside);
         row->installed = FILE_ATTRIBUTE_NORMAL;
     }
-    SetLastError(error);
-    return IsBusy(error) ? kWaitingRefused : kGiveUp;
+    return IsBusy(*error) ? kWaitingRefused : kGiveUp;
 }
 
 // Takes the row into the update: keeps its installed file (Keep), then puts
@@ -536,8 +537,7 @@ bool Replace(Row *row, const ReplacePatience &patience)
             }
             error = GetLastError();
             if (MayMoveAside(error) && !waitingRefused && IsEntry(row->installed)) {
-                AsideResult result = ReplaceThroughBackup(row, patience);
-                error = GetLastError();
+                AsideResult result = ReplaceThroughBackup(row, patience, &error);
                 if (result == kReplacedThroughBackup) return true;
                 if (result == kGiveUp) {
                     Say(installed, "not replaced", error);

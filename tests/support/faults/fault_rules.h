@@ -23,12 +23,16 @@
 
 #include <windows.h>
 
+#include <string>
+
 // Replaces every rule and restarts the counts (null or "" clears them);
 // false, and nothing changed, for malformed rules.
 bool SetFaultRules(const char *rules);
 
 // How many calls of `function` were seen since the rules were last set.
 DWORD FaultCallCount(const char *function);
+// Every function seen since then, with its count: "name count" lines.
+std::string FaultCallCounts();
 
 // Whether this thread is inside the functions above: their own allocations,
 // in a program whose malloc is caught, are then no calls to count or fail.
