@@ -173,8 +173,9 @@ def main(program, runner=None):
         site = os.path.join(scratch, "site")
         os.makedirs(site)
         expected = open(loopback.payload(site), "rb").read()
-        with open(os.path.join(site, "page.html"), "wb") as page:
-            page.write(b"<!DOCTYPE html><title>sign in</title>")
+        page = b"<!DOCTYPE html><title>sign in</title>"
+        with open(os.path.join(site, "page.html"), "wb") as f:
+            f.write(page)
         for name in ("curlish.bin", "one.bin", "two.bin"):
             shutil.copy(os.path.join(site, "payload.bin"), os.path.join(site, name))
         base, server = loopback.serve(site)
@@ -230,7 +231,7 @@ def main(program, runner=None):
                  f"cannot create {missing_folder}.part (beside {missing_folder}): the folder does not exist",
                  lambda: True),
                 ([f"{base}/page.html", "-q"], direct, 120, "120 (stored, but it looks like an HTML page): to page.html",
-                 lambda: holds("page.html", b"<!DOCTYPE html><title>sign in</title>")),
+                 lambda: holds("page.html", page)),
                 (["-q", f"{base}/payload.bin", "-o", "quiet.bin"], direct, 0, None, lambda: holds("quiet.bin", expected)),
                 # Each cause its code in both builds, refused before any connection where the URL tells.
                 (["-o", "ftp.bin", f"ftp://127.0.0.1:{unused_port()}/x"], direct, 1, "(12006: the URL's scheme",
@@ -255,8 +256,12 @@ def main(program, runner=None):
                  "checked", lambda: True),
                 (["-O", "wget.bin", f"{base}/payload.bin"], direct, 2, "not wget's -O FILE",
                  lambda: not os.path.exists(path("wget.bin"))),
-                (["--accept-html", "-q", f"{base}/page.html", "-o", "accepted.html"], direct, 0, None,
-                 lambda: holds("accepted.html", b"<!DOCTYPE html><title>sign in</title>")),
+                # Pages a user meant to fetch, small bodies one after another, each
+                # one whole (in the Windows builds the copying into the .part file
+                # once lost a body the library had written and left before it began).
+                (["--accept-html", "-q"] + [part for at in range(40) for part in ("-o", f"page{at}.html",
+                                                                                  f"{base}/page.html")],
+                 direct, 0, None, lambda: all(holds(f"page{at}.html", page) for at in range(40))),
                 # Retries: a transient failure again, with growing waits; a permanent one never.
                 (["--retry", "2", "--retry-delay", "0.2", "-o", "retried.bin", f"{odd}/flaky/a/503,ok/x"], direct, 0,
                  "again in 0.2 s (retry 1 of 2)",

@@ -36,9 +36,23 @@ void Copy(Bridge *bridge)
 {
     char *buffer = (char *)malloc(kChunk);
     if (!buffer) bridge->failure = ERROR_NOT_ENOUGH_MEMORY;
-    if (buffer && (ConnectNamedPipe(bridge->pipe, NULL) || GetLastError() == ERROR_PIPE_CONNECTED)) {
+    // The library may connect before this call (ERROR_PIPE_CONNECTED), and
+    // may even have written everything and gone (ERROR_NO_DATA, a small
+    // body on a busy machine): what it wrote is still in the pipe, to be
+    // read to its end. Anything else is a failure, never an empty body.
+    DWORD connected = buffer && !ConnectNamedPipe(bridge->pipe, NULL) ? GetLastError() : 0;
+    if (connected != 0 && connected != ERROR_PIPE_CONNECTED && connected != ERROR_NO_DATA) bridge->failure = connected;
+    if (!bridge->failure) {
         DWORD got;
-        while (!bridge->failure && ReadFile(bridge->pipe, buffer, kChunk, &got, NULL) && got > 0) {
+        for (;;) {
+            if (!ReadFile(bridge->pipe, buffer, kChunk, &got, NULL)) {
+                // The library's end closed (or, where it never wrote, gone):
+                // the end of the body.
+                DWORD error = GetLastError();
+                if (error != ERROR_BROKEN_PIPE && error != ERROR_PIPE_NOT_CONNECTED) bridge->failure = error;
+                break;
+            }
+            if (got == 0) break;
             for (DWORD done = 0, put; done < got; done += put) {
                 BOOL wrote = WriteFile(bridge->sink, buffer + done, got - done, &put, NULL);
                 if (!wrote || put == 0) {
@@ -53,6 +67,7 @@ void Copy(Bridge *bridge)
             // as into the file directly, not 1.5 to 2 times). Windows' pipes
             // need no such wait, and Sleep(1) may last a 15.6 ms tick there.
             if (got < kChunk / 4 && bridge->underWine) Sleep(1);
+            if (bridge->failure) break;
         }
     }
     free(buffer);
