@@ -11,6 +11,7 @@
 
 #include "errors.h"
 #include "message_wait.h"
+#include "system_calls.h"
 #include "user32_private.h"
 
 #include <sys/eventfd.h>
@@ -68,7 +69,8 @@ void UpdateSignalLocked(ThreadQueue *queue)
     bool waiting = !queue->sent.empty() || !queue->posted.empty() || queue->quitPosted;
     if (queue->signal < 0 || waiting == queue->signalled) return;
     uint64_t count = 1;
-    ssize_t moved = waiting ? write(queue->signal, &count, sizeof count) : read(queue->signal, &count, sizeof count);
+    ssize_t moved = waiting ? sys.write(queue->signal, &count, sizeof count)
+                            : sys.read(queue->signal, &count, sizeof count);
     if (moved == (ssize_t)sizeof count) queue->signalled = waiting;
 }
 
@@ -403,7 +405,7 @@ int WinPosix_MessageQueueFd(void)
     std::lock_guard<std::mutex> hold(windowLock);
     ThreadQueue *queue = CurrentQueueLocked();
     if (queue->signal < 0) {
-        queue->signal = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        queue->signal = sys.eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         queue->signalled = false;
         UpdateSignalLocked(queue);
     }

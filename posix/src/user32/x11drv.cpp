@@ -22,6 +22,7 @@
 // without XInitThreads.
 #include "x11drv.h"
 
+#include "system_calls.h"
 #include "text.h"
 
 #include <X11/Xlib.h>
@@ -156,10 +157,11 @@ Clock::time_point LastAnswer()
     return Clock::time_point(Clock::duration(lastAnswer.load(std::memory_order_relaxed)));
 }
 
+// The display, through the system-call table, whose standard function
+// (X11DRV_OpenDisplay, below) loads libX11 first.
 Display *OpenDisplay()
 {
-    if (!LoadXlib()) return nullptr;
-    Display *display = xlib.OpenDisplay(nullptr);
+    Display *display = sys.XOpenDisplay(nullptr);
     if (!display) return nullptr;
     NoteAnswer();
     xlib.SetIOErrorHandler(IgnoreXIOError);
@@ -304,6 +306,14 @@ Window FindByClass(Display *display, const std::string &wanted)
 }
 
 }  // namespace
+
+Display *X11DRV_OpenDisplay(const char *name)
+{
+    // Only the display thread opens the display, once; a second call finds
+    // the library loaded.
+    static const bool loaded = LoadXlib();
+    return loaded ? xlib.OpenDisplay(name) : nullptr;
+}
 
 XWindowId X11DRV_CreateWindow(const std::wstring &className, const std::wstring &title)
 {

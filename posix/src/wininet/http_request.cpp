@@ -4,6 +4,7 @@
 #include "http_request.h"
 
 #include "http_body.h"
+#include "system_calls.h"
 
 #include <wininet.h>
 
@@ -49,7 +50,7 @@ bool AddRequestHeaders(curl_slist **list, const char *headers, DWORD length, DWO
         size_t end = all.find_first_of("\r\n", start);
         if (end == std::string::npos) end = all.size();
         if (end > start) {
-            curl_slist *grown = curl_slist_append(*list, all.substr(start, end - start).c_str());
+            curl_slist *grown = sys.curl_slist_append(*list, all.substr(start, end - start).c_str());
             if (!grown) return false;
             *list = grown;
         }

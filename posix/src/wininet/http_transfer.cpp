@@ -11,6 +11,7 @@
 
 #include "http_errors.h"
 #include "http_headers.h"
+#include "system_calls.h"
 
 #include <wininet.h>
 
@@ -143,7 +144,7 @@ void FollowRedirect(Transfer *transfer)
     curl_easy_setopt(transfer->easy, CURLOPT_URL, EscapeRequestUrl(next.c_str()).c_str());
     HeadStartRequest(&transfer->head);
     transfer->done = false;
-    if (curl_multi_add_handle(transfer->multi, transfer->easy) != CURLM_OK)
+    if (sys.curl_multi_add_handle(transfer->multi, transfer->easy) != CURLM_OK)
         return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
 }
 
@@ -156,7 +157,7 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         if (transfer->cancelled) return Fail(transfer, ERROR_INTERNET_OPERATION_CANCELLED);
         int running = 0;
         unsigned long long deliveredBefore = transfer->body.delivered;
-        if (curl_multi_perform(transfer->multi, &running) != CURLM_OK)
+        if (sys.curl_multi_perform(transfer->multi, &running) != CURLM_OK)
             return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
         int queued = 0;
         while (CURLMsg *message = curl_multi_info_read(transfer->multi, &queued)) {
@@ -175,7 +176,10 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         ULONGLONG now = GetTickCount64();
         if (StallExpired(&transfer->stall, now)) return Fail(transfer, ERROR_INTERNET_TIMEOUT);
         // A cancel from another thread wakes this poll (curl_multi_wakeup).
-        curl_multi_poll(transfer->multi, nullptr, 0, StallWaitMs(&transfer->stall, now), nullptr);
+        // A poll that fails would fail again at once, the loop spinning
+        // until the time-out: the transfer ends here instead.
+        if (sys.curl_multi_poll(transfer->multi, nullptr, 0, StallWaitMs(&transfer->stall, now), nullptr) != CURLM_OK)
+            return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
     }
 }
 
@@ -184,8 +188,8 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
 DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DWORD headersLength, DWORD flags,
                     const TransferSettings &settings)
 {
-    transfer->easy = curl_easy_init();
-    transfer->multi = curl_multi_init();
+    transfer->easy = sys.curl_easy_init();
+    transfer->multi = sys.curl_multi_init();
     StallInit(&transfer->stall, settings.receiveTimeoutMs);
     if (!transfer->easy || !transfer->multi) return ERROR_NOT_ENOUGH_MEMORY;
     CURL *easy = transfer->easy;
@@ -200,7 +204,7 @@ DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DW
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, transfer);
     curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, OnNewSocket);
     curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, transfer);
-    if (curl_multi_add_handle(transfer->multi, easy) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+    if (sys.curl_multi_add_handle(transfer->multi, easy) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     StallTouch(&transfer->stall);
     return 0;
 }
