@@ -53,19 +53,6 @@ bool FindHeader(const std::string &block, const char *name, std::string *value)
     return NextHeader(block, name, &at, value);
 }
 
-bool FindRedirect(const std::string &block, std::string *location)
-{
-    size_t at = 0;
-    while (NextHeader(block, "Location", &at, location))
-        if (!location->empty()) return true;
-    return false;
-}
-
-bool IsFollowedStatus(long status)
-{
-    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-}
-
 namespace {
 
 // A URL or reference cut into RFC 3986's five parts; a part that is absent

@@ -30,14 +30,6 @@ HeaderLine AddHeaderLine(std::string *block, const char *data, size_t length);
 bool NextHeader(const std::string &block, const char *name, size_t *at, std::string *value);
 bool FindHeader(const std::string &block, const char *name, std::string *value);
 
-// Where a redirect leads: the first Location that is not empty; false when
-// there is none, and the response is not followed.
-bool FindRedirect(const std::string &block, std::string *location);
-
-// The statuses WinINet follows: 301, 302, 303, 307 and 308. Others with a
-// Location (300, 304, 305, 306, any other 3xx) are the response.
-bool IsFollowedStatus(long status);
-
 // What ResolveUrl escapes as %XX, as WinINet's InternetCombineUrlA does.
 enum UrlEscape {
     kEscapeNothing,

@@ -1,4 +1,4 @@
-// Request set-up (http_request.h): URL escaping, extra header lines,
+// Request set-up (http_request.h): URL escaping, a reload's header lines,
 // certificate authorities, the proxy choice and curl's options. Reads the
 // environment and sets options on the easy handle it is given; nothing else.
 #include "http_request.h"
@@ -37,24 +37,14 @@ void SetAuthorities(CURL *easy)
     }
 }
 
-bool AddRequestHeaders(curl_slist **list, const char *headers, DWORD length, DWORD flags)
+// There is no local cache here; a reload still tells the caches on the way.
+bool AddRequestHeaders(curl_slist **list, DWORD flags)
 {
-    std::string all;
-    if (headers) all.assign(headers, length == (DWORD)-1 ? strlen(headers) : length);
-    if (flags & INTERNET_FLAG_RELOAD) {
-        // There is no local cache here; a reload still tells the caches on the way.
-        all += "\r\nCache-Control: no-cache\r\nPragma: no-cache";
-    }
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) {
-            curl_slist *grown = sys.curl_slist_append(*list, all.substr(start, end - start).c_str());
-            if (!grown) return false;
-            *list = grown;
-        }
-        start = end + 1;
+    if (!(flags & INTERNET_FLAG_RELOAD)) return true;
+    for (const char *line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+        curl_slist *grown = sys.curl_slist_append(*list, line);
+        if (!grown) return false;
+        *list = grown;
     }
     return true;
 }
@@ -105,16 +95,15 @@ std::string EscapeRequestUrl(const char *url)
     return escaped;
 }
 
-DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, const char *headers,
-                   DWORD headersLength, DWORD flags, const TransferSettings &settings)
+DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, DWORD flags,
+                   const TransferSettings &settings)
 {
-    if (!AddRequestHeaders(requestHeaders, headers, headersLength, flags)) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!AddRequestHeaders(requestHeaders, flags)) return ERROR_NOT_ENOUGH_MEMORY;
     curl_easy_setopt(easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.agent);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, *requestHeaders);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Redirects are followed by the transfer, so that only the statuses
-    // WinINet follows are (http_transfer.cpp), not by curl.
+    // A redirect is the response: the programs follow redirects themselves.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);

@@ -1,6 +1,5 @@
-// A request's transfer over curl: the callbacks curl calls, the pump that
-// drives it, and the redirects it follows. The opening returns once the
-// final response's headers are in. A read fills the caller's buffer straight
+// A request's transfer over curl: the callbacks curl calls and the pump that
+// drives it. The opening returns once the final response's headers are in. A read fills the caller's buffer straight
 // from curl's write callback and returns when it is full or the body has
 // ended; curl is paused as soon as it is full, what the receive in hand
 // brings beyond it waits in the body's spill, and curl is resumed once the
@@ -17,9 +16,6 @@
 
 namespace {
 
-// As WinINet: a chain of more redirects than this fails.
-const int kMaxRedirects = 10;
-
 // The first failure is the one that counts: what follows from it (curl
 // giving up after a callback refused, say) says less.
 void Fail(Transfer *transfer, DWORD error)
@@ -27,28 +23,19 @@ void Fail(Transfer *transfer, DWORD error)
     if (!transfer->failure) transfer->failure = error;
 }
 
-// Called before each request is sent, the redirected ones included: a secure
-// transfer never continues over plain HTTP, the head starts afresh and the
-// stall clock starts.
+// Called before the request is sent, and again if curl sends it anew (a
+// reused connection found closed): the head starts afresh and the stall
+// clock starts.
 int OnPrerequest(void *context, char *, char *, int, int)
 {
     Transfer *transfer = (Transfer *)context;
-    char *url = nullptr;
-    curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
-    if (url && StartsWithNoCase(url, "https:")) {
-        transfer->sawHttps = true;
-    } else if (transfer->sawHttps) {
-        Fail(transfer, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-        return CURL_PREREQFUNC_ABORT;
-    }
     HeadStartRequest(&transfer->head);
     StallStart(&transfer->stall);
     return CURL_PREREQFUNC_OK;
 }
 
 // Called for each new connection, before it connects: the connect time-out
-// covers what follows until the request goes out. A redirect to another
-// server is the case: the stall clock ran while the redirect was read.
+// covers what follows until the request goes out.
 int OnNewSocket(void *context, curl_socket_t, curlsocktype)
 {
     StallStop(&((Transfer *)context)->stall);
@@ -68,18 +55,7 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
     // The end of one response's headers. Informational responses, and a
     // proxy's answer to CONNECT (whose status is no response's), are not the
     // response to read.
-    long status = TransferStatus(transfer);
-    if (status < 200) return length;
-    std::string location;
-    if (transfer->followRedirects && IsFollowedStatus(status) && FindRedirect(transfer->head.headers, &location)) {
-        // A redirect to follow: its body is not wanted, so the transfer stops
-        // here and Pump starts the next request.
-        char *url = nullptr;
-        curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
-        if (!ResolveUrl(url ? url : "", location, kEscapeNothing, &transfer->redirectTo) || transfer->redirectTo.empty())
-            transfer->redirectTo = location;
-        return 0;
-    }
+    if (TransferStatus(transfer) < 200) return length;
     HeadSetFinal(&transfer->head);
     return length;
 }
@@ -129,25 +105,6 @@ void FailFromCurl(Transfer *transfer, CURLcode code)
     Fail(transfer, ErrorFromCurl(code, transfer->head.final, !transfer->head.headers.empty(), osError));
 }
 
-// Sends the request on to where the redirect just read leads: http or https
-// only, never from https to plain http, at most 10 times in a row, as
-// WinINet. The same easy handle goes round again, so its settings stay.
-void FollowRedirect(Transfer *transfer)
-{
-    std::string next;
-    next.swap(transfer->redirectTo);
-    bool https = StartsWithNoCase(next.c_str(), "https://");
-    if (!https && !StartsWithNoCase(next.c_str(), "http://")) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
-    if (transfer->sawHttps && !https) return Fail(transfer, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-    if (++transfer->redirects > kMaxRedirects) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
-    curl_multi_remove_handle(transfer->multi, transfer->easy);
-    curl_easy_setopt(transfer->easy, CURLOPT_URL, EscapeRequestUrl(next.c_str()).c_str());
-    HeadStartRequest(&transfer->head);
-    transfer->done = false;
-    if (sys.curl_multi_add_handle(transfer->multi, transfer->easy) != CURLM_OK)
-        return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
-}
-
 // Runs the transfer until `enough` holds, the transfer ends, nothing has
 // arrived for the receive time-out, or the transfer is cancelled. What ends
 // it early is recorded as its failure.
@@ -163,8 +120,7 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         while (CURLMsg *message = curl_multi_info_read(transfer->multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             transfer->done = true;
-            if (!transfer->redirectTo.empty() && !transfer->failure) FollowRedirect(transfer);
-            else if (message->data.result != CURLE_OK) FailFromCurl(transfer, message->data.result);
+            if (message->data.result != CURLE_OK) FailFromCurl(transfer, message->data.result);
         }
         if (transfer->done || enough()) break;
         curl_off_t bytes = 0;
@@ -185,17 +141,14 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
 
 }  // namespace
 
-DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DWORD headersLength, DWORD flags,
-                    const TransferSettings &settings)
+DWORD StartTransfer(Transfer *transfer, const char *url, DWORD flags, const TransferSettings &settings)
 {
     transfer->easy = sys.curl_easy_init();
     transfer->multi = sys.curl_multi_init();
     StallInit(&transfer->stall, settings.receiveTimeoutMs);
     if (!transfer->easy || !transfer->multi) return ERROR_NOT_ENOUGH_MEMORY;
     CURL *easy = transfer->easy;
-    if (DWORD error = SetUpRequest(easy, &transfer->requestHeaders, url, headers, headersLength, flags, settings))
-        return error;
-    transfer->followRedirects = !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT);
+    if (DWORD error = SetUpRequest(easy, &transfer->requestHeaders, url, flags, settings)) return error;
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);

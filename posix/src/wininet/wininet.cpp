@@ -189,9 +189,11 @@ BOOL Result(DWORD error)
 }
 
 // InternetOpenUrlA with its session in use: the request in `*opened`, or
-// the error.
-DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags, HINTERNET *opened)
+// the error. Only as the programs call it: no extra header lines, and
+// INTERNET_FLAG_NO_AUTO_REDIRECT (they follow redirects themselves).
+DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD flags, HINTERNET *opened)
 {
+    if (headers || !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT)) return ERROR_NOT_SUPPORTED;
     if (!url) return ERROR_INVALID_PARAMETER;
     if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
         bool hasScheme = strstr(url, "://") || strchr(url, ':');
@@ -200,7 +202,7 @@ DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength,
     Request *request = new Request;
     TransferSettings settings = {session->agent.c_str(), session->accessType,   session->proxy.c_str(),
                                  session->proxyBypass.c_str(), connectTimeoutMs, receiveTimeoutMs};
-    if (DWORD error = StartTransfer(&request->transfer, url, headers, headersLength, flags, settings)) {
+    if (DWORD error = StartTransfer(&request->transfer, url, flags, settings)) {
         FreeRequest(request);
         return error;
     }
@@ -309,12 +311,11 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
     return OpenLocked(session);
 }
 
-HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
-                                  DWORD_PTR)
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD, DWORD flags, DWORD_PTR)
 {
     HINTERNET opened = nullptr;
     DWORD error = CallWith<Session>(handle, [&](Session *session) {
-        return OpenUrl(session, url, headers, headersLength, flags, &opened);
+        return OpenUrl(session, url, headers, flags, &opened);
     });
     return error ? FailWith(error, (HINTERNET) nullptr) : opened;
 }
@@ -335,8 +336,8 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
     }));
 }
 
-// A Location taken against the address it came from, for a caller that
-// follows redirects itself (INTERNET_FLAG_NO_AUTO_REDIRECT). What is escaped
+// A Location taken against the address it came from, for the programs,
+// which follow redirects themselves (INTERNET_FLAG_NO_AUTO_REDIRECT). What is escaped
 // is WinINet's choice: by default, bytes that may not stand in a path, there
 // only; with ICU_ENCODE_SPACES_ONLY, spaces everywhere; with ICU_NO_ENCODE,
 // nothing. The sizes are those of text handed out (CopyText).
