@@ -1,10 +1,12 @@
-// Request set-up (http_request.h): URL escaping, a reload's header lines,
-// certificate authorities, the proxy choice and curl's options. Reads the
-// environment and sets options on the easy handle it is given; nothing else.
+// Request set-up (http_request.h): the URL as it goes out (url.h), a
+// reload's header lines, certificate authorities, the proxy choice and
+// curl's options. Reads the environment and sets options on the easy handle
+// it is given; nothing else.
 #include "http_request.h"
 
 #include "http_body.h"
 #include "system_calls.h"
+#include "url.h"
 
 #include <wininet.h>
 
@@ -70,30 +72,6 @@ void SetProxy(CURL *easy, const char *url, const TransferSettings &settings)
 }
 
 }  // namespace
-
-// HTTP takes no space, control byte, byte past ASCII or any of "<>\\^`{|}
-// in a request's target, and WinINet's callers hand such URLs over as
-// typed. Each such byte after the server's name is escaped as %XX of the
-// byte as it stands in the caller's narrow string; the fragment is the
-// caller's own and is not sent.
-std::string EscapeRequestUrl(const char *url)
-{
-    static const char kHex[] = "0123456789ABCDEF";
-    const char *authority = strstr(url, "://");
-    const char *path = authority ? authority + 3 + strcspn(authority + 3, "/?#") : url;
-    std::string escaped(url, path);
-    for (const char *at = path; *at && *at != '#'; at++) {
-        unsigned char byte = (unsigned char)*at;
-        if (byte <= 0x20 || byte >= 0x7f || strchr("\"<>\\^`{|}", byte)) {
-            escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 15];
-        } else {
-            escaped += (char)byte;
-        }
-    }
-    return escaped;
-}
 
 DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, DWORD flags,
                    const TransferSettings &settings)

@@ -27,9 +27,6 @@ inline bool StartsWithNoCase(const char *text, const char *prefix)
     return strncasecmp(text, prefix, strlen(prefix)) == 0;
 }
 
-// The URL as it goes out: bytes a request's target may not hold escaped.
-std::string EscapeRequestUrl(const char *url);
-
 // Sets `easy` up for `url` (http or https, checked by the caller); the
 // header lines INTERNET_FLAG_RELOAD adds go into `*requestHeaders` (the
 // caller frees them after the handle). Redirects are not followed. 0, or

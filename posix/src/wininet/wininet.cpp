@@ -8,6 +8,7 @@
 #include "errors.h"
 #include "http_headers.h"
 #include "http_transfer.h"
+#include "url.h"
 
 #include <curl/curl.h>
 
@@ -347,7 +348,7 @@ BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer
     if (!baseUrl || !relativeUrl || !bufferLength || (flags & ~known) || (flags & known) == known)
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     UrlEscape escape = flags & ICU_NO_ENCODE ? kEscapeNothing
-                     : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafeInPath;
+                     : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafe;
     std::string combined;
     if (!ResolveUrl(baseUrl, relativeUrl, escape, &combined)) return FailWith(ERROR_INTERNET_INVALID_URL, FALSE);
     return Result(CopyText(combined, buffer, bufferLength));
