@@ -32,7 +32,7 @@
 #endif
 inline constexpr auto kWatchBeforeSleeping = std::chrono::microseconds(WINPOSIX_WATCH_MICROSECONDS);
 
-template <typename Ready> inline void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
+template <typename Ready> inline void WaitLocked(std::unique_lock<User32Lock> &hold, ThreadQueue *queue, Ready ready)
 {
     USER32_ASSERT_LOCKED();
     if (ready()) return;
