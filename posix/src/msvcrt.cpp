@@ -33,8 +33,9 @@ bool IsFifo(const char *path)
 // "w" on a regular file that is already empty opens it as it stands, without
 // truncating it. Truncating would change nothing, yet ext4 takes a file
 // truncated to nothing for one being rewritten in place and starts writing
-// all of it back when it is closed, the caller waiting: 0.3 s and more in
-// fclose for a 512 MiB download into a file made beforehand to hold the name.
+// all of it back when it is closed, the caller waiting in fclose, for a
+// download into a file made beforehand to hold the name (bench/README.md,
+// "larkspan-get", has the figure).
 // Null when the file is not such (or no longer): fopen then opens it.
 FILE *OpenEmptyForWriting(const char *path, const char *mode)
 {

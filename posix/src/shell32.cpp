@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "system_calls.h"
-#include "text.h"
+#include "text_convert.h"
 
 #include <cerrno>
 #include <spawn.h>

@@ -1,9 +1,8 @@
 // user32's floor (user32_private.h): the lock and the table of windows.
-// Calls nothing of user32 above it; the text conversions are the layer's
-// floor.
+// Calls nothing of user32 above it; text_convert.h is the layer's floor.
 #include "user32_private.h"
 
-#include "text.h"
+#include "text_convert.h"
 
 #include <map>
 

@@ -15,7 +15,7 @@
 
 #include "errors.h"
 #include "message.h"
-#include "text.h"
+#include "text_convert.h"
 #include "user32_private.h"
 
 #include <map>

@@ -6,6 +6,7 @@
 
 #include "http_body.h"
 #include "system_calls.h"
+#include "text_convert.h"
 #include "url.h"
 
 #include <wininet.h>
@@ -58,7 +59,7 @@ void SetProxy(CURL *easy, const char *url, const TransferSettings &settings)
     } else if (settings.accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(easy, CURLOPT_PROXY, settings.proxy);
         curl_easy_setopt(easy, CURLOPT_NOPROXY, settings.proxyBypass);
-    } else if (StartsWithNoCase(url, "https:") && !Variable("https_proxy") && !Variable("HTTPS_PROXY") &&
+    } else if (HasPrefixNoCase(url, "https:") && !Variable("https_proxy") && !Variable("HTTPS_PROXY") &&
                !Variable("all_proxy") && !Variable("ALL_PROXY")) {
         // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the
         // environment (http_proxy for http, https_proxy for https, all_proxy

@@ -8,10 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <cstring>
-#include <string>
-#include <strings.h>
-
 // What a session gives the requests opened in it.
 struct TransferSettings {
     const char *agent;
@@ -21,11 +17,6 @@ struct TransferSettings {
     DWORD connectTimeoutMs;
     DWORD receiveTimeoutMs;  // the longest wait for the next byte
 };
-
-inline bool StartsWithNoCase(const char *text, const char *prefix)
-{
-    return strncasecmp(text, prefix, strlen(prefix)) == 0;
-}
 
 // Sets `easy` up for `url` (http or https, checked by the caller); the
 // header lines INTERNET_FLAG_RELOAD adds go into `*requestHeaders` (the

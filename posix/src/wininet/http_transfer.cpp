@@ -1,16 +1,17 @@
 // A request's transfer over curl: the callbacks curl calls and the pump that
-// drives it. The opening returns once the final response's headers are in. A read fills the caller's buffer straight
-// from curl's write callback and returns when it is full or the body has
-// ended; curl is paused as soon as it is full, what the receive in hand
-// brings beyond it waits in the body's spill, and curl is resumed once the
-// spill is empty (http_body.h), so memory stays bounded whatever the body's
-// size. Writes only the Transfer's own fields; its parts are written through
-// their files' functions.
+// drives it. The opening returns once the final response's headers are in. A
+// read fills the caller's buffer straight from curl's write callback and
+// returns when it is full or the body has ended; curl is paused as soon as it
+// is full, what the receive in hand brings beyond it waits in the body's
+// spill, and curl is resumed once the spill is empty (http_body.h), so memory
+// stays bounded whatever the body's size. Writes only the Transfer's own
+// fields; its parts are written through their files' functions.
 #include "http_transfer.h"
 
 #include "http_errors.h"
 #include "http_headers.h"
 #include "system_calls.h"
+#include "text_convert.h"
 
 #include <wininet.h>
 
@@ -98,7 +99,7 @@ void FailFromCurl(Transfer *transfer, CURLcode code)
     // WinINet hands out none: the body is whole either way, and ends here.
     std::string coding;
     if (code == CURLE_BAD_FUNCTION_ARGUMENT && transfer->head.final &&
-        FindHeader(transfer->head.headers, "Transfer-Encoding", &coding) && StartsWithNoCase(coding.c_str(), "chunked"))
+        FindHeader(transfer->head.headers, "Transfer-Encoding", &coding) && HasPrefixNoCase(coding.c_str(), "chunked"))
         return;
     long osError = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osError);

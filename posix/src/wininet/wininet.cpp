@@ -1,13 +1,14 @@
-// WinINet's handles, numbered from a counter: a session carries the agent
-// name and proxy choice; a request is one HTTP transfer (http_transfer.h) whose response head is read
-// with HttpQueryInfoA (http_headers.h). Handles may be closed from any
-// thread, also while another thread's call is using them.
+// WinINet's handles, numbered from a counter: a session carries the agent name
+// and proxy choice; a request is one HTTP transfer (http_transfer.h) whose
+// response head is read with HttpQueryInfoA (http_headers.h). Handles may be
+// closed from any thread, also while another thread's call is using them.
 #include <wininet.h>
 #include <winposix.h>
 
 #include "errors.h"
 #include "http_headers.h"
 #include "http_transfer.h"
+#include "text_convert.h"
 #include "url.h"
 
 #include <curl/curl.h>
@@ -19,7 +20,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -192,11 +192,11 @@ BOOL Result(DWORD error)
 // InternetOpenUrlA with its session in use: the request in `*opened`, or
 // the error. Only as the programs call it: no extra header lines, and
 // INTERNET_FLAG_NO_AUTO_REDIRECT (they follow redirects themselves).
-DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD flags, HINTERNET *opened)
+DWORD OpenRequest(Session *session, LPCSTR url, LPCSTR headers, DWORD flags, HINTERNET *opened)
 {
     if (headers || !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT)) return ERROR_NOT_SUPPORTED;
     if (!url) return ERROR_INVALID_PARAMETER;
-    if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
+    if (!HasPrefixNoCase(url, "http://") && !HasPrefixNoCase(url, "https://")) {
         bool hasScheme = strstr(url, "://") || strchr(url, ':');
         return hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
     }
@@ -316,7 +316,7 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
 {
     HINTERNET opened = nullptr;
     DWORD error = CallWith<Session>(handle, [&](Session *session) {
-        return OpenUrl(session, url, headers, flags, &opened);
+        return OpenRequest(session, url, headers, flags, &opened);
     });
     return error ? FailWith(error, (HINTERNET) nullptr) : opened;
 }
