@@ -43,7 +43,7 @@ int OnNewSocket(void *context, curl_socket_t, curlsocktype)
     return CURL_SOCKOPT_OK;
 }
 
-size_t OnHeader(char *data, size_t size, size_t count, void *context)
+size_t OnHeaderLine(char *data, size_t size, size_t count, void *context)
 {
     Transfer *transfer = (Transfer *)context;
     size_t length = size * count;
@@ -61,7 +61,7 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
     return length;
 }
 
-size_t OnBody(char *data, size_t size, size_t count, void *context)
+size_t OnBodyBytes(char *data, size_t size, size_t count, void *context)
 {
     Transfer *transfer = (Transfer *)context;
     size_t length = size * count;
@@ -150,9 +150,9 @@ DWORD StartTransfer(Transfer *transfer, const char *url, DWORD flags, const Tran
     if (!transfer->easy || !transfer->multi) return ERROR_NOT_ENOUGH_MEMORY;
     CURL *easy = transfer->easy;
     if (DWORD error = SetUpRequest(easy, &transfer->requestHeaders, url, flags, settings)) return error;
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeaderLine);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBodyBytes);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnPrerequest);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, transfer);
