@@ -344,7 +344,7 @@ int Store(Failures *failures, HINTERNET request, const char *localPath, HWND not
 
 namespace {
 
-int Download(Failures *failures, char *url, char *localPath, HWND notifyWindow)
+int Download(Failures *failures, const char *url, const char *localPath, HWND notifyWindow)
 {
     if (!url || !localPath) {
         ReportFailureWith(failures, ERROR_INVALID_PARAMETER, "Parameter Error");
@@ -372,7 +372,7 @@ int Download(Failures *failures, char *url, char *localPath, HWND notifyWindow)
 // The door: the thread's last error is set here, once, to what the caller is
 // told: the first failure's code after a failure, 0 otherwise (a handle that
 // would not close after a stored body changes nothing).
-extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
+extern "C" int WINAPI Larkspan(const char *url, const char *localPath, HWND notifyWindow, HWND spareWindow)
 {
     (void)spareWindow;
     Failures failures = {false, 0};
