@@ -1,10 +1,12 @@
 // Telling a whole program image from anything else, and its kind: a PE file
 // (in every build) or, natively, an ELF file, whose headers, section table
-// and the data they point at all lie within the file. A download cut short,
-// an error page saved under the waiting name or a build for another machine
-// or width would leave an installation that no longer starts. Reads the two
-// files named through the runtime's fopen, fseek and fread, and nothing else;
-// writes nothing and reports nothing.
+// and the data they point at all lie within the file. The kind is the
+// format, machine, width and byte order, whether it is a library or a
+// program, and for PE the subsystem. A download cut short, an error page
+// saved under the waiting name, a build for another machine or width, or a
+// program saved under a library's name would leave an installation that no
+// longer starts. Reads the two files named through the runtime's fopen,
+// fseek and fread, and nothing else; writes nothing and reports nothing.
 #include "image.h"
 
 #include <windows.h>
@@ -25,11 +27,17 @@ typedef unsigned long long Offset;
 
 enum Format { kNoImage, kPe, kElf };
 
+// What an image is for: a library loads into a program, a program starts;
+// neither works in the other's place.
+enum Role { kProgram, kLibrary };
+
 struct Kind {
     Format format;
-    unsigned machine;  // PE: Machine; ELF: e_machine
-    unsigned width;    // PE: the optional header's magic (PE32, PE32+); ELF: the class (32, 64)
-    unsigned order;    // ELF: the data encoding; 0 for PE, always little-endian
+    unsigned machine;    // PE: Machine; ELF: e_machine
+    unsigned width;      // PE: the optional header's magic (PE32, PE32+); ELF: the class (32, 64)
+    unsigned order;      // ELF: the data encoding; 0 for PE, always little-endian
+    Role role;           // PE: IMAGE_FILE_DLL; ELF: the type, and an interpreter for a program
+    unsigned subsystem;  // PE: the optional header's Subsystem (GUI, console, native ...); 0 for ELF
 };
 
 struct Image {
@@ -76,6 +84,7 @@ const char *ExaminePe(Image *image, const unsigned char *start, size_t got, Kind
     if (memcmp(headers, "PE\0\0", 4) != 0) return "no PE signature";
     unsigned machine = (unsigned)Field(headers + 4, 2, false);
     Offset sections = Field(headers + 6, 2, false), optionalSize = Field(headers + 20, 2, false);
+    unsigned characteristics = (unsigned)Field(headers + 22, 2, false);
     if (optionalSize < 2 || !Within(pe + 24, optionalSize, image->size)) return kPastTheEnd;
     size_t read = optionalSize < 240 ? (size_t)optionalSize : 240;
     const unsigned char *optional = headers + 24;
@@ -86,6 +95,14 @@ const char *ExaminePe(Image *image, const unsigned char *start, size_t got, Kind
     kind->machine = machine;
     kind->width = magic;
     kind->order = 0;
+    const unsigned kDll = 0x2000;  // IMAGE_FILE_DLL
+    kind->role = characteristics & kDll ? kLibrary : kProgram;
+    // Subsystem lies at the same place in PE32 and PE32+; a header too short
+    // to hold it tells nothing of where the image runs.
+    if (read < 70) return "optional header cut short";
+    kind->subsystem = (unsigned)Field(optional + 68, 2, false);
+    // Without a section an image holds no code or data for the loader to map.
+    if (sections == 0) return "no sections";
 
     // The certificate table (data directory 4) is the one directory given
     // by file offset rather than address; a signed file ends with it.
@@ -116,6 +133,16 @@ const char *ExamineElf(Image *image, const unsigned char *start, size_t got, Kin
     kind->machine = (unsigned)Field(start + 18, 2, big);
     kind->width = elfClass;
     kind->order = encoding;
+    // A shared library (ET_DYN) and a program built position-independent
+    // share a type: the program names its interpreter (PT_INTERP), below.
+    // Any other type (an object file, a core dump) runs nowhere: no image.
+    const unsigned kExecutable = 2, kShared = 3;
+    unsigned type = (unsigned)Field(start + 16, 2, big);
+    if (type != kExecutable && type != kShared) {
+        kind->format = kNoImage;
+        return "neither a program nor a library";
+    }
+    kind->role = type == kExecutable ? kProgram : kLibrary;
 
     Offset programAt = wide ? Field(start + 32, 8, big) : Field(start + 28, 4, big);
     Offset sectionsAt = wide ? Field(start + 40, 8, big) : Field(start + 32, 4, big);
@@ -134,6 +161,12 @@ const char *ExamineElf(Image *image, const unsigned char *start, size_t got, Kin
     if (programs && programEntry < (wide ? 56u : 32u)) return "program headers malformed";
     if (programs && (programs > image->size / programEntry || !Within(programAt, programs * programEntry, image->size)))
         return "program headers past the end";
+    for (Offset i = 0; i < programs && kind->role == kLibrary; i++) {
+        unsigned char entry[4];  // p_type, first in both classes
+        if (!ReadAt(image, programAt + i * programEntry, entry, sizeof entry)) return "program headers past the end";
+        const Offset kInterpreter = 3;  // PT_INTERP
+        if (Field(entry, 4, big) == kInterpreter) kind->role = kProgram;
+    }
     if (!sectionsAt) return NULL;
     if (sections > image->size / sectionEntry || !Within(sectionsAt, sections * sectionEntry, image->size))
         return "section headers past the end";
@@ -212,6 +245,10 @@ ImageVerdict CheckImage(const char *installed, const char *waiting, const char *
         *why = reference.format == kPe ? "another width (PE32, PE32+)" : "another width (ELF class)";
     } else if (candidate.order != reference.order) {
         *why = "another byte order";
+    } else if (candidate.role != reference.role) {
+        *why = candidate.role == kLibrary ? "a library in place of a program" : "a program in place of a library";
+    } else if (candidate.subsystem != reference.subsystem) {
+        *why = "another subsystem";
     } else if (problem) {
         *why = problem;
     } else {

@@ -75,6 +75,16 @@ bool IsPlainFile(DWORD attributes)
            !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE));
 }
 
+// What the installed file is checked against (see CheckFit): the name
+// itself where it holds a file, or a link, read through to what it leads to,
+// for that is the image the installation runs. Null where nothing can be
+// read: nothing there, a folder, or a device or FIFO (reading could wait on
+// it), which the layer reports for a link leading to one too.
+const char *ReferenceAt(const char *name, DWORD attributes)
+{
+    return IsEntry(attributes) && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) ? name : NULL;
+}
+
 // Whether `path` leads to a file under another name. Windows reports a link
 // itself (a reparse point), but Wine reports a Unix symbolic link as the file
 // it leads to, and moving the link there moves that file. The path the system
@@ -358,7 +368,7 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
             // goes in if it fits the old one's place, and the old one is left
             // for the next run to remove.
             if (update)
-                ReplaceInstalled(row, IsPlainFile(backups.attributes[aside]) ? backups.names[aside] : NULL, &backups,
+                ReplaceInstalled(row, ReferenceAt(backups.names[aside], backups.attributes[aside]), &backups,
                                  rowStart, patience);
             return;
         }
@@ -366,5 +376,5 @@ void ReplaceRow(const ReplacementRow &row, const ReplacePatience &patience)
         Forget(&backups, aside);
     }
     RemoveStaleBackups(&backups);
-    if (update) ReplaceInstalled(row, IsPlainFile(installed) ? row.installed : NULL, &backups, rowStart, patience);
+    if (update) ReplaceInstalled(row, ReferenceAt(row.installed, installed), &backups, rowStart, patience);
 }

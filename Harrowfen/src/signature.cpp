@@ -3,6 +3,14 @@
 // a mirror: whoever can change the bytes on the way could otherwise put a
 // program of their own in the installation, which the updater then starts.
 //
+// A file is unsigned only when it carries no signature at all: no
+// certificate table in its image headers, and WinVerifyTrust finds none
+// either. A file whose signature is present but does not verify, or that the
+// updater can't check through to the end, names no publisher it could trust:
+// no update replaces it. Counting it as unsigned would open a signed
+// installation to any file wherever a verifier falls short (Wine 8 knows no
+// ECDSA, and the updater's own digest check knows no MD5).
+//
 // A valid signature, here, is one whose image digest matches the file's bytes
 // and whose signer's signature over that digest verifies with the key in the
 // signer's certificate. Whether a root the machine trusts vouches for that
@@ -14,16 +22,23 @@
 //
 // The same publisher is the same subject name and the same public key: a
 // renewed certificate (another serial number and validity, the key kept)
-// still signs updates. Comparing issuer and serial number (what
-// CertCompareCertificate does) would let anyone copy them into a certificate
-// of their own, since no root's signature over them is required.
+// still signs updates. A renewal with a new key is taken too when a root
+// this machine trusts for code signing vouches for the new certificate (its
+// chain, built from the machine's stores and the certificates the signature
+// carries, shows no error at all): the subject is then one a certificate
+// authority checked. A self-signed certificate copying the subject is not.
+// Comparing issuer and serial number (what CertCompareCertificate does)
+// would let anyone copy them into a certificate of their own, since no
+// root's signature over them is required.
 //
 // Windows' own functions do the work: WinVerifyTrust with the Authenticode
 // action (no UI, no revocation check, nothing fetched from the network)
 // checks the digest and the signature and keeps the signer's certificate in
-// its state; crypt32 compares the certificates. Wine 8 does not check the
-// signed message digest against the content it covers, which Windows does,
-// so that is checked here as well.
+// its state; crypt32 compares the certificates and builds the chain. Wine 8
+// does not check the signed message digest against the content it covers,
+// which Windows does, so that is checked here as well; and its WinVerifyTrust
+// crashes on a certificate table that holds anything but signed data, so the
+// table is read here first.
 #include "signature.h"
 
 #include <windows.h>
@@ -40,10 +55,39 @@
 namespace {
 
 enum Standing {
-    kUnsigned,    // no signature at all, or not a file that can carry one
-    kValid,       // see above; `signer` holds the signer's certificate
-    kInvalid,     // a signature that does not verify; `result` says why
-    kUnreadable,  // the file could not be opened; GetLastError says why
+    kUnsigned,     // no signature at all, or not a file that can carry one
+    kValid,        // see above; `signer` holds the signer's certificate
+    kInvalid,      // a signature that does not verify, or can't be read; `problem` says which
+    kUncheckable,  // WinVerifyTrust took it, but its digest is one the updater can't compute
+    kUnreadable,   // the file could not be read; GetLastError says why
+};
+
+// What is wrong with a signature that is present but not valid.
+enum Problem {
+    kChanged,        // the image digest differs from the file's bytes
+    kDoesNotVerify,  // anything else WinVerifyTrust or the updater refused
+    kNoSignedData,   // a certificate table that holds no signature that can be read
+    kUnknownDigest,  // (kUncheckable) a digest algorithm the updater can't compute
+};
+
+// The reason given for each, about the waiting file and about the installed one.
+const char *const kWaitingWhy[] = {
+    "changed since it was signed",
+    "its signature does not verify",
+    "its certificate table holds no signature that can be read",
+    "signed with a digest the updater can't check",
+};
+const char *const kInstalledWhy[] = {
+    "changed since it was signed, so no update replaces it",
+    "its signature does not verify, so no update replaces it",
+    "its certificate table holds no signature that can be read, so no update replaces it",
+    "signed with a digest the updater can't check, so no update replaces it",
+};
+
+struct Signature {
+    PCCERT_CONTEXT signer;  // kValid: the signer's certificate, for CertFreeCertificateContext
+    bool vouched;           // kValid: a root this machine trusts for code signing vouches for it
+    Problem problem;        // kInvalid, kUncheckable
 };
 
 // Results that say only that the signer's certificate is not vouched for by a
@@ -127,20 +171,24 @@ const WCHAR *DigestName(const char *oid)
     return NULL;
 }
 
+enum DigestCheck { kDigestMatches, kDigestDiffers, kDigestMalformed, kDigestUnknown };
+
 // Whether the signer's message digest is the digest of the signed content
 // (the image digest and what describes it), by the signer's digest
 // algorithm. Windows checks this within WinVerifyTrust; Wine 8 verifies the
 // signature over the signed attributes only, so that the image digest inside
-// the content could be replaced by another file's.
-bool ContentMatchesSignedDigest(HCRYPTMSG message, const CMSG_SIGNER_INFO *signer)
+// the content could be replaced by another file's. An algorithm the updater
+// has no name for, or one the platform can't compute, is kDigestUnknown: the
+// signature may well be sound, but nothing here can tell.
+DigestCheck CheckSignedDigest(HCRYPTMSG message, const CMSG_SIGNER_INFO *signer)
 {
     const WCHAR *algorithm = DigestName(signer->HashAlgorithm.pszObjId);
-    if (!algorithm) return false;
+    if (!algorithm) return kDigestUnknown;
     DWORD size = 0;
-    if (!CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, NULL, &size)) return false;
+    if (!CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, NULL, &size)) return kDigestMalformed;
     BYTE *content = (BYTE *)malloc(size);
-    if (!content) return false;
-    bool matches = false;
+    if (!content) return kDigestUnknown;
+    DigestCheck check = kDigestMalformed;
     CRYPT_DATA_BLOB *signedDigest = NULL;
     if (CryptMsgGetParam(message, CMSG_CONTENT_PARAM, 0, content, &size)) {
         // The digest covers the content's value, not its tag and length.
@@ -149,21 +197,117 @@ bool ContentMatchesSignedDigest(HCRYPTMSG message, const CMSG_SIGNER_INFO *signe
         BYTE digest[64];
         DWORD digestSize = sizeof digest;
         signedDigest = value ? SignedDigest(message) : NULL;
-        matches = signedDigest &&
-                  CryptHashCertificate2(algorithm, 0, NULL, value, valueSize, digest, &digestSize) &&
-                  digestSize == signedDigest->cbData && memcmp(digest, signedDigest->pbData, digestSize) == 0;
+        if (signedDigest) {
+            if (!CryptHashCertificate2(algorithm, 0, NULL, value, valueSize, digest, &digestSize))
+                check = kDigestUnknown;
+            else if (digestSize == signedDigest->cbData && memcmp(digest, signedDigest->pbData, digestSize) == 0)
+                check = kDigestMatches;
+            else check = kDigestDiffers;
+        }
     }
     if (signedDigest) LocalFree(signedDigest);
     free(content);
-    return matches;
+    return check;
+}
+
+// `size` bytes at `offset` of `file`. False if the file ends before them
+// (GetLastError then ERROR_HANDLE_EOF) or the read fails.
+bool ReadAt(HANDLE file, ULONGLONG offset, void *into, DWORD size)
+{
+    OVERLAPPED at = {};
+    at.Offset = (DWORD)offset;
+    at.OffsetHigh = (DWORD)(offset >> 32);
+    DWORD got = 0;
+    if (!ReadFile(file, into, size, &got, &at)) return false;
+    if (got == size) return true;
+    SetLastError(ERROR_HANDLE_EOF);
+    return false;
+}
+
+DWORD Little(const BYTE *at, int bytes)
+{
+    DWORD value = 0;
+    for (int i = bytes - 1; i >= 0; i--) value = value << 8 | at[i];
+    return value;
+}
+
+enum Table {
+    kNoTable,      // no image headers that name a certificate table, or an empty one
+    kSignedData,   // its first entry is PKCS #7 signed data, as signing tools write it
+    kOtherTable,   // anything else, or a table past the end of the file
+    kTableUnread,  // a read failed; GetLastError says why
+};
+
+// What the certificate table named by the image headers of `file` holds.
+// Only the table's first entry is read, as WinVerifyTrust reads only that.
+// Headers cut short name no table: that is no image, and WinVerifyTrust
+// finds no signature in it either.
+Table ReadCertificateTable(HANDLE file)
+{
+    BYTE dos[64], headers[26], count[4], entry[8], certificate[8];
+    if (!ReadAt(file, 0, dos, sizeof dos)) return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    if (dos[0] != 'M' || dos[1] != 'Z') return kNoTable;
+    ULONGLONG pe = Little(dos + 0x3c, 4);
+    if (!ReadAt(file, pe, headers, sizeof headers)) return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    if (memcmp(headers, "PE\0\0", 4) != 0) return kNoTable;
+    DWORD optionalSize = Little(headers + 20, 2), magic = Little(headers + 24, 2);
+    DWORD directories = magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC   ? 96
+                        : magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? 112
+                                                                 : 0;
+    // The certificate table is data directory 4, the one given by file offset.
+    if (!directories || optionalSize < directories + 5 * 8) return kNoTable;
+    ULONGLONG optional = pe + 24;
+    if (!ReadAt(file, optional + directories - 4, count, sizeof count) ||
+        !ReadAt(file, optional + directories + 4 * 8, entry, sizeof entry))
+        return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    DWORD at = Little(entry, 4), size = Little(entry + 4, 4);
+    if (Little(count, 4) <= IMAGE_DIRECTORY_ENTRY_SECURITY || size == 0) return kNoTable;
+    // From here on something is there: what can't be read is no signature,
+    // but the file is not unsigned either.
+    if (size < sizeof certificate) return kOtherTable;
+    if (!ReadAt(file, at, certificate, sizeof certificate))
+        return GetLastError() == ERROR_HANDLE_EOF ? kOtherTable : kTableUnread;
+    DWORD length = Little(certificate, 4), revision = Little(certificate + 4, 2), type = Little(certificate + 6, 2);
+    if (length <= sizeof certificate || length > size || revision != WIN_CERT_REVISION_2_0 ||
+        type != WIN_CERT_TYPE_PKCS_SIGNED_DATA)
+        return kOtherTable;
+    return kSignedData;
+}
+
+// Whether a root this machine trusts for code signing vouches for `signer`:
+// a chain from the machine's stores and the certificates the signature
+// carries, valid for code signing now, with no error of any kind (an
+// untrusted root, a partial chain, an expired certificate, a wrong usage).
+// Nothing is fetched to build it, and the machine's roots are the ones
+// asked, not roots a user added for themselves.
+bool VouchedForCodeSigning(PCCERT_CONTEXT signer, HCRYPTMSG message)
+{
+    HCERTSTORE carried = CertOpenStore(CERT_STORE_PROV_MSG, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, 0, message);
+    if (!carried) return false;
+    LPSTR usages[] = {(LPSTR)szOID_PKIX_KP_CODE_SIGNING};
+    CERT_CHAIN_PARA parameters = {};
+    parameters.cbSize = sizeof parameters;
+    parameters.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+    parameters.RequestedUsage.Usage.cUsageIdentifier = 1;
+    parameters.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    PCCERT_CHAIN_CONTEXT chain = NULL;
+    bool vouched = CertGetCertificateChain(HCCE_LOCAL_MACHINE, signer, NULL, carried, &parameters,
+                                           CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL |
+                                               CERT_CHAIN_DISABLE_AUTH_ROOT_AUTO_UPDATE,
+                                           NULL, &chain) &&
+                   chain->TrustStatus.dwErrorStatus == CERT_TRUST_NO_ERROR;
+    if (chain) CertFreeCertificateChain(chain);
+    CertCloseStore(carried, 0);
+    return vouched;
 }
 
 // Verifies the signature of the file under `path`. A valid one leaves a
-// copy of its signer's certificate in `signer`, for CertFreeCertificateContext.
-Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
+// copy of its signer's certificate in `signature->signer`.
+Standing Examine(const char *path, Signature *signature)
 {
-    *signer = NULL;
-    *result = TRUST_E_NOSIGNATURE;
+    signature->signer = NULL;
+    signature->vouched = false;
+    signature->problem = kDoesNotVerify;
     WCHAR widePath[MAX_PATH];
     if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH)) return kUnreadable;
     // Shared as the runtime's fopen shares (the image check's): whatever that
@@ -171,6 +315,15 @@ Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
     HANDLE file = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) return kUnreadable;
+    Table table = ReadCertificateTable(file);
+    if (table == kTableUnread || table == kOtherTable) {
+        DWORD error = GetLastError();
+        CloseHandle(file);
+        SetLastError(error);
+        signature->problem = kNoSignedData;
+        return table == kTableUnread ? kUnreadable : kInvalid;
+    }
+    SetFilePointer(file, 0, NULL, FILE_BEGIN);  // where WinVerifyTrust would have found it
 
     WINTRUST_FILE_INFO fileInfo = {};
     fileInfo.cbStruct = sizeof fileInfo;
@@ -185,12 +338,17 @@ Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
     trust.dwStateAction = WTD_STATEACTION_VERIFY;  // keeps the signer for us until WTD_STATEACTION_CLOSE
     trust.dwProvFlags = WTD_CACHE_ONLY_URL_RETRIEVAL;  // an updater fetches nothing to build a chain
     GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
-    *result = WinVerifyTrust((HWND)INVALID_HANDLE_VALUE, &action, &trust);
+    LONG result = WinVerifyTrust((HWND)INVALID_HANDLE_VALUE, &action, &trust);
 
     Standing standing = kInvalid;
-    if (*result == TRUST_E_NOSIGNATURE || *result == TRUST_E_SUBJECT_FORM_UNKNOWN) {
-        standing = kUnsigned;
-    } else if (*result == ERROR_SUCCESS || ConcernsOnlyTheChain(*result)) {
+    if (result == TRUST_E_NOSIGNATURE || result == TRUST_E_SUBJECT_FORM_UNKNOWN) {
+        // Unsigned only if the headers name no table either: signed data
+        // that WinVerifyTrust finds no signature in is a signature broken.
+        if (table == kNoTable) standing = kUnsigned;
+        else signature->problem = kNoSignedData;
+    } else if (result == TRUST_E_BAD_DIGEST) {
+        signature->problem = kChanged;
+    } else if (result == ERROR_SUCCESS || ConcernsOnlyTheChain(result)) {
         // The certificate whose key verified the signature: taken from the
         // verification itself, not looked up again, as a second certificate
         // with the same issuer and serial number could be found instead.
@@ -199,11 +357,18 @@ Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
         CRYPT_PROVIDER_CERT *certificate = signerData ? WTHelperGetProvCertFromChain(signerData, 0) : NULL;
         if (certificate && certificate->pCert && signerData->psSigner && provider->hMsg &&
             DigestAndSignatureHeld(provider)) {
-            if (ContentMatchesSignedDigest(provider->hMsg, signerData->psSigner)) {
-                *signer = CertDuplicateCertificateContext(certificate->pCert);
+            switch (CheckSignedDigest(provider->hMsg, signerData->psSigner)) {
+            case kDigestMatches:
+                signature->signer = CertDuplicateCertificateContext(certificate->pCert);
+                signature->vouched = VouchedForCodeSigning(certificate->pCert, provider->hMsg);
                 standing = kValid;
-            } else {
-                *result = TRUST_E_BAD_DIGEST;
+                break;
+            case kDigestDiffers: signature->problem = kChanged; break;
+            case kDigestMalformed: break;
+            case kDigestUnknown:
+                signature->problem = kUnknownDigest;
+                standing = kUncheckable;
+                break;
             }
         }
     }
@@ -213,11 +378,16 @@ Standing Examine(const char *path, PCCERT_CONTEXT *signer, LONG *result)
     return standing;
 }
 
-bool SamePublisher(PCCERT_CONTEXT installed, PCCERT_CONTEXT waiting)
+const DWORD kEncoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+
+bool SameSubject(PCCERT_CONTEXT installed, PCCERT_CONTEXT waiting)
 {
-    const DWORD encoding = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    return CertCompareCertificateName(encoding, &installed->pCertInfo->Subject, &waiting->pCertInfo->Subject) &&
-           CertComparePublicKeyInfo(encoding, &installed->pCertInfo->SubjectPublicKeyInfo,
+    return CertCompareCertificateName(kEncoding, &installed->pCertInfo->Subject, &waiting->pCertInfo->Subject);
+}
+
+bool SameKey(PCCERT_CONTEXT installed, PCCERT_CONTEXT waiting)
+{
+    return CertComparePublicKeyInfo(kEncoding, &installed->pCertInfo->SubjectPublicKeyInfo,
                                     &waiting->pCertInfo->SubjectPublicKeyInfo);
 }
 
@@ -228,9 +398,8 @@ ImageVerdict CheckPublisher(const char *installed, const char *waiting, const ch
     *about = waiting;
     *why = "";
     if (!installed) return kImageFits;
-    PCCERT_CONTEXT publisher, signer;
-    LONG result;
-    switch (Examine(installed, &publisher, &result)) {
+    Signature publisher, signer;
+    switch (Examine(installed, &publisher)) {
     case kUnreadable: {
         DWORD error = GetLastError();
         // Nothing there after all (a dangling link): nothing to compare with.
@@ -240,29 +409,37 @@ ImageVerdict CheckPublisher(const char *installed, const char *waiting, const ch
         return kImageUnreadable;
     }
     case kUnsigned:
-    case kInvalid:
-        // An installation that is not signed, or whose signature does not
-        // verify, names no publisher: it updates as it always has.
+        // An installation that is not signed updates as it always has.
         return kImageFits;
+    case kInvalid:
+    case kUncheckable:
+        // A signature is there, but names no publisher the updater can
+        // trust: nothing may take the file's place, whoever signed it.
+        *about = installed;
+        *why = kInstalledWhy[publisher.problem];
+        return kImageRefused;
     case kValid:
         break;
     }
 
     ImageVerdict verdict = kImageRefused;
-    switch (Examine(waiting, &signer, &result)) {
+    switch (Examine(waiting, &signer)) {
     case kUnreadable: verdict = kImageUnreadable; break;
     case kUnsigned: *why = "not signed, unlike the installed file"; break;
     case kInvalid:
-        *why = result == TRUST_E_BAD_DIGEST ? "changed since it was signed" : "its signature does not verify";
-        break;
+    case kUncheckable: *why = kWaitingWhy[signer.problem]; break;
     case kValid:
-        if (SamePublisher(publisher, signer)) verdict = kImageFits;
-        else *why = "signed by another publisher than the installed file";
-        CertFreeCertificateContext(signer);
+        // The same publisher: the same subject, and the same key or a new one
+        // a root this machine trusts for code signing vouches for.
+        if (!SameSubject(publisher.signer, signer.signer))
+            *why = "signed by another publisher than the installed file";
+        else if (signer.vouched || SameKey(publisher.signer, signer.signer)) verdict = kImageFits;
+        else *why = "signed with a new key that no root trusted for code signing vouches for";
+        CertFreeCertificateContext(signer.signer);
         break;
     }
     DWORD error = GetLastError();
-    CertFreeCertificateContext(publisher);
+    CertFreeCertificateContext(publisher.signer);
     SetLastError(error);
     return verdict;
 }

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <wincrypt.h>
+#else
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -345,12 +347,14 @@ std::string MakePe(bool wide, unsigned machine, bool isSigned = true)
     return image;
 }
 
-// A 64-bit little-endian ELF file for x86-64: one program header, 16 bytes of
-// data at 128, and two section headers at 144 (the null one, then the data).
+// A 64-bit little-endian ELF shared library for x86-64: one program header,
+// 16 bytes of data at 128, and two section headers at 144 (the null one, then
+// the data).
 std::string MakeElf()
 {
     std::string image(272, '\0');
     image.replace(0, 7, "\x7f" "ELF\x02\x01\x01", 7);
+    Put(image, 16, 2, 3);  // ET_DYN
     Put(image, 18, 2, 62);
     Put(image, 32, 8, 64);   // program headers
     Put(image, 40, 8, 144);  // section headers
@@ -373,10 +377,35 @@ void OnDebugLine(void *, const char *text)
     debugLines.push_back(text);
 }
 
+#ifdef _WIN32
+// Puts a root certificate (DER) in this machine's store of trusted roots, or
+// takes every one of its name out again: the test prefix's, under Wine.
+bool TrustRoot(const std::string &certificate, bool trust)
+{
+    HCERTSTORE roots = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    PCCERT_CONTEXT context = CertCreateCertificateContext(X509_ASN_ENCODING, (const BYTE *)certificate.data(),
+                                                          (DWORD)certificate.size());
+    bool done = roots && context;
+    if (done && trust) {
+        done = CertAddCertificateContextToStore(roots, context, CERT_STORE_ADD_REPLACE_EXISTING, NULL);
+    } else if (done) {
+        PCCERT_CONTEXT found;
+        while (done && (found = CertFindCertificateInStore(roots, X509_ASN_ENCODING, 0, CERT_FIND_SUBJECT_NAME,
+                                                           &context->pCertInfo->Subject, NULL)))
+            done = CertDeleteCertificateFromStore(found);  // which releases `found`
+    }
+    if (context) CertFreeCertificateContext(context);
+    if (roots) CertCloseStore(roots, 0);
+    return done;
+}
+#endif
+
 // Where the installed file is a program image, only a whole image of its
 // kind replaces it, and in the Windows builds, where the installed image is
 // signed, only one whose signature verifies and names the same publisher
-// (subject and key); anything else stays waiting, said in one debugger line.
+// (the subject, and the key or a new one a trusted root vouches for); an
+// installed image whose signature is there but can't be checked takes
+// nothing. Anything else stays waiting, said in one debugger line.
 // Natively, the installed name keeps its permission bits whatever the
 // waiting file's, and one that held nothing gets a new file's.
 TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
@@ -388,6 +417,9 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
     const mode_t previousMask = umask(027);
 #endif
     const std::string pe = MakePe(false, 0x14c), elf = MakeElf(), page = "<!DOCTYPE html><html>Not Found</html>";
+    const std::string dll = With(MakePe(false, 0x14c, false), 0x56, 2, 0x2102);  // Characteristics: IMAGE_FILE_DLL, executable
+    const std::string elfProgram = With(elf, 64, 4, 3);           // its program header a PT_INTERP
+    const std::string elfFixedProgram = With(elf, 16, 2, 2);      // ET_EXEC
     // Signed libraries made by the host before the suite (make_signed_images.py), in the Windows builds.
     const char *host = getenv("HARROWFEN_HOST_FILES");
     const bool haveSigned = host && *host;
@@ -395,8 +427,10 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         return haveSigned ? ReadWholeFile(std::string(host) + "\\signed-images\\" + name) : std::string();
     };
     const std::string publisher = signedImage("publisher.dll"), unsignedImage = signedImage("unsigned.dll");
-    enum Where { kInPlace, kAside, kNowhere };
-    enum Row { kProgram, kElfProgram, kData, kSigned };  // ELF is data to Windows
+    // kLinked: the installed name is a link to the file (natively), kLinkedToFifo: to a FIFO.
+    enum Where { kInPlace, kAside, kNowhere, kLinked, kLinkedToFifo };
+    // ELF is data to Windows; kSignedInstalled: a signed row whose line is about the installed file.
+    enum Row { kProgram, kElfProgram, kData, kSigned, kSignedInstalled };
     const struct {
         const char *what;
         std::string installed, waiting;
@@ -415,7 +449,7 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"an error page", standIn, page, false},
         {"an empty file", standIn, "", false},
         {"an error page beside a stopped run's backup", standIn, page, false, kProgram, kAside},
-        {"PE32 for x86", pe, MakePe(false, 0x14c), true},
+        {"PE32 for x86", MakePe(false, 0x14c, false), MakePe(false, 0x14c), true},
         {"PE32+ for x86-64", pe, MakePe(true, 0x8664), false},
         {"PE32+ for x86", pe, MakePe(true, 0x14c), false},
         {"no PE signature", pe, With(pe, 0x40, 1, 'N'), false},
@@ -423,6 +457,11 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"signed, the certificate cut off", pe, pe.substr(0, 0x408), false},
         {"section data cut off", pe, MakePe(false, 0x14c, false).substr(0, 0x300), false},
         {"section table past the end", pe, With(pe, 0x46, 2, 40), false},
+        {"no sections", pe, With(pe, 0x46, 2, 0), false},
+        {"a library over a library", dll, dll, true},
+        {"a program in place of a library", dll, pe, false},
+        {"a library in place of a program", pe, dll, false},
+        {"a library whose subsystem was changed", dll, With(dll, 0x58 + 68, 2, 1), false},
         {"ELF", elf, MakeElf() + "more", true, kElfProgram},
         {"ELF of 32 bits", elf, With(elf, 4, 1, 1), false, kElfProgram},
         {"ELF for AArch64", elf, With(elf, 18, 2, 183), false, kElfProgram},
@@ -431,6 +470,15 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         {"ELF section without data in the file", elf, With(With(elf, 208 + 4, 4, 8), 208 + 32, 8, 0x10000), true, kElfProgram},
         {"ELF section headers cut off", elf, elf.substr(0, 200), false, kElfProgram},
         {"ELF program headers past the end", elf, With(elf, 56, 2, 100), false, kElfProgram},
+        {"ELF program in place of a library", elf, elfProgram, false, kElfProgram},
+        {"ELF program of fixed address in place of a library", elf, elfFixedProgram, false, kElfProgram},
+        {"ELF library in place of a program", elfProgram, elf, false, kElfProgram},
+        {"ELF position-independent program over one of fixed address", elfFixedProgram, elfProgram, true, kElfProgram},
+        {"ELF object file", elf, With(elf, 16, 2, 1), false, kElfProgram},
+        // Natively: what a link under the installed name leads to is the image to keep.
+        {"the next version over a link", standIn, standIn + "\nnew", true, kProgram, kLinked},
+        {"a download cut short over a link", standIn, standIn.substr(0, standIn.size() / 2), false, kProgram, kLinked},
+        {"a link to a FIFO", "", page, true, kProgram, kLinkedToFifo},
         {"signed, over the same publisher's", publisher, signedImage("next.dll"), true, kSigned},
         {"signed, by a renewal of the installed file's certificate", publisher, signedImage("renewed.dll"), true,
          kSigned},
@@ -443,20 +491,51 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
          signedImage("impostor.dll"), false, kSigned},
         {"a byte changed after signing", publisher, signedImage("changed.dll"), false, kSigned},
         {"the digest in its signature replaced by its own", publisher, signedImage("grafted.dll"), false, kSigned},
+        {"its certificate table holding no signed data", publisher, signedImage("x509.dll"), false, kSigned},
+        {"signed with a new key a trusted root vouches for", publisher, signedImage("rekeyed.dll"), true, kSigned},
+        {"signed with a new key vouched for server authentication only", publisher,
+         signedImage("rekeyed-for-servers.dll"), false, kSigned},
+        {"signed with a new key by an authority nobody trusts", publisher, signedImage("unvouched.dll"), false,
+         kSigned},
+        {"signed by another publisher a trusted root vouches for", publisher, signedImage("vouched-other.dll"), false,
+         kSigned},
+        {"the publisher's own, over a file signed with MD5", signedImage("md5.dll"), signedImage("next.dll"), false,
+         kSignedInstalled},
+        {"the publisher's own, over a file changed since it was signed", signedImage("changed.dll"),
+         signedImage("next.dll"), false, kSignedInstalled},
+        {"over a certificate table holding no signature", pe, MakePe(false, 0x14c), false, kSignedInstalled},
     };
     const std::string installed = At("Quillbrook.exe"), waiting = At("Quillbrook.tmp"), backup = At(Backup(4));
     ReplacementRow row = {installed.c_str(), waiting.c_str(), backup.c_str(), true};
+#ifdef _WIN32
+    // The throwaway root that vouches for some of the signed images; its key
+    // is gone already, so nothing else can be signed under it. Any left
+    // behind by a run that stopped half way goes first.
+    const std::string authority = signedImage("authority.cer");
+    if (haveSigned) {
+        ASSERT_TRUE(TrustRoot(authority, false) && TrustRoot(authority, true));
+    }
+#endif
     DebugWatchStart(OnDebugLine, nullptr);
+    const std::string linked = At("Quillbrook.real");
     for (const auto &each : rows) {
-        if (each.kind == kSigned && !haveSigned) continue;  // natively: no signature is checked
+        if ((each.kind == kSigned || each.kind == kSignedInstalled) && !haveSigned) continue;  // natively: none checked
+#ifdef _WIN32
+        if (each.where == kLinked || each.where == kLinkedToFifo) continue;  // Wine shows a link as what it leads to
+#endif
         SCOPED_TRACE(each.what);
         const bool fits = each.fits || (each.kind == kElfProgram && !elfChecked);
         row.program = each.kind != kData;
-        const std::string &name = each.where == kAside ? backup : installed;
-        for (const std::string &path : {installed, waiting, backup}) std::filesystem::remove(path);
-        if (each.where != kNowhere) WriteWholeFile(name, each.installed);
+        const bool link = each.where == kLinked || each.where == kLinkedToFifo;
+        const std::string &name = each.where == kAside ? backup : link ? linked : installed;
+        for (const std::string &path : {installed, waiting, backup, linked}) std::filesystem::remove(path);
+        if (each.where != kNowhere && each.where != kLinkedToFifo) WriteWholeFile(name, each.installed);
         WriteWholeFile(waiting, each.waiting);
 #ifndef _WIN32
+        if (each.where == kLinkedToFifo) {
+            ASSERT_EQ(0, mkfifo(linked.c_str(), 0600));
+        }
+        if (link) std::filesystem::create_symlink("Quillbrook.real", installed);
         if (each.where != kNowhere) chmod(name.c_str(), (mode_t)each.installedMode);
         chmod(waiting.c_str(), (mode_t)each.waitingMode);
 #endif
@@ -465,11 +544,15 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         EXPECT_TRUE(ReadWholeFile(installed) == (fits ? each.waiting : each.installed));
         EXPECT_EQ(!fits, FileExists(waiting));
         EXPECT_FALSE(FileExists(backup));
+        if (each.where == kLinked) {
+            EXPECT_TRUE(ReadWholeFile(linked) == each.installed) << "what the link led to changed";
+        }
         if (fits) {
             EXPECT_TRUE(debugLines.empty()) << debugLines[0];
         } else {
             EXPECT_EQ(1u, debugLines.size());
-            EXPECT_EQ(0u, debugLines.empty() ? 1 : debugLines[0].find("Image Error: " + waiting + ": "))
+            const std::string &about = each.kind == kSignedInstalled ? installed : waiting;
+            EXPECT_EQ(0u, debugLines.empty() ? 1 : debugLines[0].find("Image Error: " + about + ": "))
                 << (debugLines.empty() ? "" : debugLines[0]);
         }
 #ifndef _WIN32
@@ -481,7 +564,11 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
 #endif
     }
     DebugWatchStop();
-#ifndef _WIN32
+#ifdef _WIN32
+    if (haveSigned) {
+        EXPECT_TRUE(TrustRoot(authority, false));
+    }
+#else
     umask(previousMask);
 #endif
 }

@@ -123,7 +123,9 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
     if (FaultInjected("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
     // Windows reports a link itself, not what it points to: a reparse point,
-    // a folder as well when it leads to one. A dangling link is there.
+    // a folder as well when it leads to one. A dangling link is there. A link
+    // to a FIFO, socket or device is a device as well, as such a thing is
+    // itself (below): opening it to read what it holds could wait for ever.
     struct stat info;
     if (!path || lstat(path, &info) != 0) {
         SetLastError(path ? PathError(path, errno) : ERROR_INVALID_PARAMETER);
@@ -133,7 +135,8 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     if (S_ISLNK(info.st_mode)) {
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         struct stat target;
-        if (stat(path, &target) == 0 && S_ISDIR(target.st_mode)) attributes |= FILE_ATTRIBUTE_DIRECTORY;
+        if (stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+            attributes |= S_ISDIR(target.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_DEVICE;
     } else if (S_ISDIR(info.st_mode)) {
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
     } else if (!S_ISREG(info.st_mode)) {

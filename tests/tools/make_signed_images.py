@@ -22,6 +22,18 @@ Writes into FOLDER (emptied first):
 - grafted.dll    changed.dll with the image digest inside its signature
                  replaced by the changed file's own: the digest matches the
                  bytes, but the signature no longer covers that digest
+- md5.dll        signed by the publisher's certificate with an MD5 digest
+- x509.dll       publisher.dll with its certificate table's entry marked as
+                 an X.509 certificate rather than signed data
+- authority.cer  a private root (DER), for the suite to trust for a moment
+- rekeyed.dll    signed by a certificate that authority issued for code
+                 signing: the publisher's subject, a new key
+- rekeyed-for-servers.dll   the same, issued for server authentication only
+- vouched-other.dll   signed by a certificate that authority issued for code
+                 signing to another subject
+- unvouched.dll  signed by a certificate with the publisher's subject and a
+                 new key, issued for code signing by an authority nobody
+                 trusts (not carried in the signature)
 """
 import hashlib
 import os
@@ -56,9 +68,31 @@ def certificate(folder, name, subject, key=None, serial=None):
     return cert, key
 
 
-def sign(image, out, cert, key):
+def authority(folder, name):
+    """A self-signed root certificate NAME.pem with a new key."""
+    cert, key = os.path.join(folder, name + ".pem"), os.path.join(folder, name + ".key")
+    run("openssl", "req", "-x509", "-days", "2", "-subj", f"/CN=Harrowfen test {name}/O=Throwaway",
+        "-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign",
+        "-newkey", "rsa:2048", "-keyout", key, "-out", cert, "-passout", PASSWORD)
+    return cert, key
+
+
+def issued(folder, name, subject, issuer, usage):
+    """A certificate NAME.pem with a new key, issued by ISSUER (a certificate and key) for USAGE."""
+    cert, key, request = (os.path.join(folder, name + ending) for ending in (".pem", ".key", ".csr"))
+    extensions = os.path.join(folder, name + ".ext")
+    with open(extensions, "w") as f:
+        f.write(f"keyUsage=critical,digitalSignature\nextendedKeyUsage={usage}\n")
+    run("openssl", "req", "-new", "-subj", subject, "-newkey", "rsa:2048", "-keyout", key, "-out", request,
+        "-passout", PASSWORD)
+    run("openssl", "x509", "-req", "-in", request, "-CA", issuer[0], "-CAkey", issuer[1], "-passin", PASSWORD,
+        "-days", "2", "-set_serial", "0x2001", "-extfile", extensions, "-out", cert)
+    return cert, key
+
+
+def sign(image, out, cert, key, digest="sha256"):
     run("osslsigncode", "sign", "-certs", cert, "-key", key, "-pass", PASSWORD.split(":", 1)[1],
-        "-h", "sha256", "-in", image, "-out", out)
+        "-h", digest, "-in", image, "-out", out)
 
 
 def pe_layout(data):
@@ -110,6 +144,17 @@ def main(image, folder):
     sign(image, out("renamed.dll"), renamed, publisher_key)
     sign(image, out("other.dll"), other, other_key)
     sign(image, out("impostor.dll"), impostor, impostor_key)
+    sign(image, out("md5.dll"), publisher, publisher_key, "md5")
+
+    # A root the suite trusts while it runs; its key goes with the others below.
+    root = authority(keys, "authority")
+    run("openssl", "x509", "-in", root[0], "-outform", "der", "-out", out("authority.cer"))
+    for name, name_subject, issuer, usage in (
+            ("rekeyed", subject, root, "codeSigning"),
+            ("rekeyed-for-servers", subject, root, "serverAuth"),
+            ("vouched-other", "/CN=Someone else/O=Throwaway", root, "codeSigning"),
+            ("unvouched", subject, authority(keys, "untrusted"), "codeSigning")):
+        sign(image, out(name + ".dll"), *issued(keys, name, name_subject, issuer, usage))
 
     with open(out("publisher.dll"), "rb") as f:
         signed = bytearray(f.read())
@@ -124,6 +169,11 @@ def main(image, folder):
     grafted = changed.replace(old, new)
     with open(out("grafted.dll"), "wb") as f:
         f.write(grafted)
+    table = struct.unpack_from("<I", signed, pe_layout(signed)[1])[0]
+    x509 = bytearray(signed)
+    struct.pack_into("<H", x509, table + 6, 1)  # WIN_CERT_TYPE_X509 where WIN_CERT_TYPE_PKCS_SIGNED_DATA was
+    with open(out("x509.dll"), "wb") as f:
+        f.write(x509)
     shutil.rmtree(keys)
 
 
