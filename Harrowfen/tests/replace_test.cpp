@@ -10,11 +10,11 @@
 // one that is moved aside); the new file is never lost; folders and the targets of
 // links are never touched; and once the way is clear every plain waiting file
 // is installed.
+#include "fault_rules.h"
 #include "files.h"
 #include "replace.h"
 #include "test_name.h"
 
-#include <winposix.h>
 
 #include <gtest/gtest.h>
 
@@ -69,7 +69,7 @@ protected:
     }
     void TearDown() override
     {
-        WinPosix_SetFaults(nullptr);
+        SetFaultRules(nullptr);
         std::error_code error;
         fs::remove_all(folder, error);
     }
@@ -136,12 +136,12 @@ protected:
     // Replaces the row under `rules`; the number of platform calls it made.
     unsigned Run(const std::string &rules)
     {
-        EXPECT_TRUE(WinPosix_SetFaults(rules.c_str()));
+        EXPECT_TRUE(SetFaultRules(rules.c_str()));
         ReplaceRow(row, kNoPatience);
-        unsigned calls = WinPosix_CallCount("GetFileAttributesA") + WinPosix_CallCount("rename") +
-                         WinPosix_CallCount("remove") + WinPosix_CallCount("MoveFileExA") +
-                         WinPosix_CallCount("fopen");
-        WinPosix_SetFaults(nullptr);
+        unsigned calls = FaultCallCount("GetFileAttributesA") + FaultCallCount("rename") +
+                         FaultCallCount("remove") + FaultCallCount("MoveFileExA") +
+                         FaultCallCount("fopen");
+        SetFaultRules(nullptr);
         return calls;
     }
 
@@ -299,9 +299,9 @@ TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
         state.holding[kInstalledName] = kFile;
         state.holding[kWaitingName] = kFile;
         Stage(state);
-        ASSERT_TRUE(WinPosix_SetFaults(each.rule));
+        ASSERT_TRUE(SetFaultRules(each.rule));
         ReplaceRow(row, {10000, 1});
-        EXPECT_EQ(each.moves, WinPosix_CallCount("MoveFileExA") + WinPosix_CallCount("rename"));
+        EXPECT_EQ(each.moves, FaultCallCount("MoveFileExA") + FaultCallCount("rename"));
         EXPECT_EQ(each.replaced ? "new" : "old", ReadWholeFile(names[kInstalledName]));
         EXPECT_EQ("", Describe(backup));
     }

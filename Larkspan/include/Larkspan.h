@@ -38,6 +38,28 @@ extern "C" {
    "<htm": most likely a server's page rather than the file asked for. */
 #define LARKSPAN_HTML 100
 
+/* The failure lines on the debugger output, "LABEL: CODE": the label names
+   the step that failed, the code is the system's or WinINet's error in
+   lower-case hexadecimal, the one GetLastError() gives after the call for
+   its first failure line. Two labels are followed by words of their own
+   instead: the status (in decimal) and the body's length. The labels are
+   stable: callers may tell the step by them. */
+#define LARKSPAN_LABEL_PARAMETER "Parameter Error"          /* a null URL or path */
+#define LARKSPAN_LABEL_OPEN "InternetOpen Error"            /* the internet session */
+#define LARKSPAN_LABEL_OPEN_URL "InternetOpenUrl Error"     /* the URL, a redirect, the connection, the request */
+#define LARKSPAN_LABEL_QUERY "HttpQueryInfo Error"          /* the response's head */
+#define LARKSPAN_LABEL_STATUS "HTTP Status Error"           /* ": 404": a final status outside 200-299 */
+#define LARKSPAN_LABEL_CODING "Transfer-Encoding Error"     /* a transfer coding other than chunked alone */
+#define LARKSPAN_LABEL_LENGTH "Content-Length Error"        /* a length that can't be believed, or a body past it */
+#define LARKSPAN_LABEL_FILE "fopen Error"                   /* the file could not be created */
+#define LARKSPAN_LABEL_READ "InternetReadFile Error"        /* a read of the body */
+#define LARKSPAN_LABEL_WRITE "fwrite Error"                 /* a write to the file */
+#define LARKSPAN_LABEL_FLUSH "fflush Error"                 /* the file's last writes */
+#define LARKSPAN_LABEL_CLOSE_FILE "fclose Error"            /* closing the file */
+#define LARKSPAN_LABEL_INCOMPLETE "Incomplete Body Error"   /* ": RECEIVED of ANNOUNCED bytes" */
+#define LARKSPAN_LABEL_MEMORY "malloc Error"                /* no memory for a buffer */
+#define LARKSPAN_LABEL_CLOSE "CloseHandle Error"            /* a handle that would not close; fails nothing */
+
 /* GetLastError() after a final status outside 200-299: this bit (29, which
    Windows leaves to applications' own codes) with the status in the low 16
    bits, as LARKSPAN_ERROR_HTTP_STATUS | 404. */

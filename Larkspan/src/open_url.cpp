@@ -12,46 +12,37 @@
 #include "report.h"
 #include "text.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
 
 namespace {
-
-const char kLabel[] = "InternetOpenUrl Error";
 
 bool IsRedirect(DWORD status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
-enum Answer { kFinal, kRedirect, kUnreadable };
-
-// Whether the response is a redirect to follow, and then its Location in a
-// buffer the caller frees. One without a Location (or with an empty one) is
-// the final response, whose status decides. A response that can't be read
-// is reported and fails the download: taken for a final one, it might be
-// stored.
-Answer ReadRedirect(Failures *failures, HINTERNET request, char **location)
+// Whether the response is a redirect to follow (*location then holds its
+// Location, in a buffer the caller frees). One without a Location (or with
+// an empty one) is the final response, whose status decides. 0, or the
+// error of the failure written: a response that can't be read, taken for a
+// final one, might be stored.
+DWORD ReadRedirect(Failures *failures, HINTERNET request, char **location)
 {
     *location = NULL;
     DWORD status = 0, size = sizeof status;
-    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL)) {
-        ReportFailure(failures, "HttpQueryInfo Error");
-        return kUnreadable;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, NULL))
+        return Fail(failures, kStepQuery, GetLastError());
+    if (!IsRedirect(status)) return 0;
+    char *value;
+    if (DWORD error = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &value, &size)) {
+        if (error == ERROR_HTTP_HEADER_NOT_FOUND) return 0;
+        return Fail(failures, error == ERROR_NOT_ENOUGH_MEMORY ? kStepMemory : kStepQuery, error);
     }
-    if (!IsRedirect(status)) return kFinal;
-    char *value = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &size);
-    if (!value) {
-        if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return kFinal;
-        ReportFailure(failures, GetLastError() == ERROR_NOT_ENOUGH_MEMORY ? "malloc Error" : "HttpQueryInfo Error");
-        return kUnreadable;
-    }
-    if (size == 0) {
-        free(value);
-        return kFinal;
-    }
-    *location = value;
-    return kRedirect;
+    if (size == 0) free(value);
+    else *location = value;
+    return 0;
 }
 
 // Bytes a URL does not carry as they are: past ASCII, control bytes, space.
@@ -87,8 +78,8 @@ char *EscapedLocation(const char *location)
     return text;
 }
 
-// `location` taken against `base`, in a buffer the caller frees; null with
-// the last error set when it can't be. Windows' URL functions work in
+// `location` taken against `base`, in *next, a buffer the caller frees; 0,
+// or the error it can't be taken with. Windows' URL functions work in
 // buffers of INTERNET_MAX_URL_LENGTH characters. Wine's
 // InternetCombineUrlA joins the base and the reference in one such buffer
 // before it resolves them, and given more answers success with another URL
@@ -96,31 +87,27 @@ char *EscapedLocation(const char *location)
 // buffers. So the two together must fit in one, and the result in ours of
 // that size, where a longer one fails cleanly; a redirect past that length is
 // not followed.
-char *NextUrl(const char *base, const char *location)
+DWORD NextUrl(const char *base, const char *location, char **next)
 {
+    *next = NULL;
     char *reference = EscapedLocation(location);
-    if (!reference) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return NULL;
-    }
-    char *next = NULL;
+    if (!reference) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD error = ERROR_HTTP_REDIRECT_FAILED;
     if (strlen(base) + strlen(reference) < INTERNET_MAX_URL_LENGTH) {
-        next = (char *)malloc(INTERNET_MAX_URL_LENGTH);
-        if (!next) {
-            free(reference);
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            return NULL;
-        }
+        char *combined = (char *)malloc(INTERNET_MAX_URL_LENGTH);
         DWORD size = INTERNET_MAX_URL_LENGTH;
-        if (!InternetCombineUrlA(base, reference, next, &size, ICU_ENCODE_SPACES_ONLY) ||
-            size >= INTERNET_MAX_URL_LENGTH || strlen(next) != size) {
-            free(next);
-            next = NULL;
+        if (!combined) {
+            error = ERROR_NOT_ENOUGH_MEMORY;
+        } else if (InternetCombineUrlA(base, reference, combined, &size, ICU_ENCODE_SPACES_ONLY) &&
+                   size < INTERNET_MAX_URL_LENGTH && strlen(combined) == size) {
+            *next = combined;
+            error = 0;
+        } else {
+            free(combined);
         }
     }
     free(reference);
-    if (!next) SetLastError(ERROR_HTTP_REDIRECT_FAILED);
-    return next;
+    return error;
 }
 
 // Whether a download at `from` may go on to `to`; if not, the error that says why.
@@ -132,45 +119,104 @@ DWORD RefusedHop(const char *from, const char *to)
     return 0;
 }
 
+// A host's text: an IPv6 literal's between its brackets, or a name's (or an
+// IPv4 address's) without a byte that no host name holds.
+bool HostTextFits(const char *host, const char *end, bool literal)
+{
+    if (host == end) return false;
+    for (const char *at = host; at < end; at++) {
+        unsigned char c = (unsigned char)*at;
+        bool fits = literal ? isxdigit(c) || c == ':' || c == '.' : c > ' ' && c != 0x7f && !strchr("[]\"<>\\^`{|}", c);
+        if (!fits) return false;
+    }
+    return true;
+}
+
+// Whether the caller's URL is one to ask for: 0, or the error that refuses
+// it before any connection. The WinINets differ on the rest: Wine's tries a
+// connection for any scheme it knows (ftp), reads "http://[::1/x" as the
+// host "[:" and "http:///x" as no host, and wraps a port past 65535, where
+// the native layer refuses the URL; so its authority (RFC 3986) is read
+// here: a host, an IPv6 literal closed by "]", a port of 1 to 65535 or none.
+DWORD RefusedUrl(const char *url)
+{
+    size_t schemeLength = strcspn(url, ":/?#");
+    bool known = (schemeLength == 4 && StartsWithNoCase(url, "http")) ||
+                 (schemeLength == 5 && StartsWithNoCase(url, "https"));
+    if (url[schemeLength] != ':' || !known) return ERROR_INTERNET_UNRECOGNIZED_SCHEME;
+    const char *authority = url + schemeLength + 1;
+    if (strncmp(authority, "//", 2) != 0) return ERROR_INTERNET_INVALID_URL;
+    authority += 2;
+    const char *end = authority + strcspn(authority, "/?#"), *host = authority;
+    for (const char *at = authority; at < end; at++)
+        if (*at == '@') host = at + 1;  // user information before it
+    const char *hostEnd;
+    if (*host == '[') {
+        const char *closing = (const char *)memchr(host, ']', end - host);
+        if (!closing || !HostTextFits(host + 1, closing, true)) return ERROR_INTERNET_INVALID_URL;
+        hostEnd = closing + 1;
+    } else {
+        hostEnd = (const char *)memchr(host, ':', end - host);
+        if (!hostEnd) hostEnd = end;
+        if (!HostTextFits(host, hostEnd, false)) return ERROR_INTERNET_INVALID_URL;
+    }
+    if (hostEnd == end) return 0;
+    if (*hostEnd != ':') return ERROR_INTERNET_INVALID_URL;
+    unsigned long port = 0;
+    const char *digit = hostEnd + 1;
+    for (; digit < end && isdigit((unsigned char)*digit) && port <= 65535; digit++) port = port * 10 + (*digit - '0');
+    if (digit != end) return ERROR_INTERNET_INVALID_URL;
+    bool empty = digit == hostEnd + 1;  // the scheme's own port
+    return empty || (port >= 1 && port <= 65535) ? 0 : ERROR_INTERNET_INVALID_URL;
+}
+
 }  // namespace
 
-HINTERNET OpenUrl(Failures *failures, HINTERNET session, const char *url)
+DWORD OpenUrl(Failures *failures, HINTERNET session, const char *url, HINTERNET *request)
 {
     const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT;
     char *current = NULL;  // the URL of the latest hop, once there is one
-    HINTERNET request = NULL;
+    DWORD error = 0;
+    *request = NULL;
     for (int redirects = 0;; redirects++) {
         const char *address = current ? current : url;
-        request = InternetOpenUrlA(session, address, NULL, 0, flags, 0);
-        if (!request) {
-            ReportFailure(failures, kLabel);
+        // Each address, the caller's and every hop's, is judged before it is asked for.
+        if ((error = RefusedUrl(address))) {
+            Fail(failures, kStepOpenUrl, error);
+            break;
+        }
+        HINTERNET opened = InternetOpenUrlA(session, address, NULL, 0, flags, 0);
+        if (!opened) {
+            error = Fail(failures, kStepOpenUrl, GetLastError());
             break;
         }
         char *location;
-        Answer answer = ReadRedirect(failures, request, &location);
-        if (answer == kFinal) break;
-        InternetCloseHandle(request);
-        request = NULL;
-        if (answer == kUnreadable) break;
-        if (redirects == kMaxRedirects) {
-            free(location);
-            ReportFailureWith(failures, ERROR_HTTP_REDIRECT_FAILED, kLabel);
+        if ((error = ReadRedirect(failures, opened, &location)) || !location) {
+            if (error) InternetCloseHandle(opened);
+            else *request = opened;
             break;
         }
-        char *next = NextUrl(address, location);
+        InternetCloseHandle(opened);
+        if (redirects == kMaxRedirects) {
+            free(location);
+            error = Fail(failures, kStepOpenUrl, ERROR_HTTP_REDIRECT_FAILED);
+            break;
+        }
+        char *next;
+        error = NextUrl(address, location, &next);
         free(location);
-        if (!next) {
-            ReportFailure(failures, kLabel);
+        if (error) {
+            Fail(failures, kStepOpenUrl, error);
             break;
         }
         DWORD refused = RefusedHop(address, next);
         free(current);
         current = next;
         if (refused) {
-            ReportFailureWith(failures, refused, kLabel);
+            error = Fail(failures, kStepOpenUrl, refused);
             break;
         }
     }
     free(current);
-    return request;
+    return error;
 }

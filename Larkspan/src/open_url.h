@@ -13,8 +13,8 @@ const int kMaxRedirects = 10;
 // Opens `url` in `session` and follows the server's redirects (301, 302,
 // 303, 307 and 308 with a Location) to the response that is not one, at
 // most kMaxRedirects of them, never from https to anything else and never
-// to a scheme other than http or https. Returns the final response's
-// request handle, or null after writing the failure line.
-HINTERNET OpenUrl(Failures *failures, HINTERNET session, const char *url);
+// to a scheme other than http or https. Returns 0 with the final response's
+// request handle in *request, or the error of the failure written.
+DWORD OpenUrl(Failures *failures, HINTERNET session, const char *url, HINTERNET *request);
 
 #endif

@@ -22,38 +22,32 @@ const DWORD kBytesPerUnit = 3;
 
 }  // namespace
 
-char *QueryInfoText(HINTERNET request, DWORD level, DWORD index, DWORD *length)
+DWORD QueryInfoText(HINTERNET request, DWORD level, DWORD index, char **text, DWORD *length)
 {
+    *text = NULL;
     DWORD reported = 0, probe = index;
     // Asking with no buffer fails by design with the size to take; success
     // means there is nothing to take.
     if (HttpQueryInfoA(request, level, NULL, &reported, &probe)) reported = 1;
-    else if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return NULL;
-    if (reported == 0 || reported > kMaxReported) {
-        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        return NULL;
-    }
+    else if (DWORD error = GetLastError(); error != ERROR_INSUFFICIENT_BUFFER) return error;
+    if (reported == 0 || reported > kMaxReported) return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     DWORD capacity = reported * kBytesPerUnit + 1;
-    char *text = (char *)malloc(capacity);
-    if (!text) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return NULL;
-    }
+    char *value = (char *)malloc(capacity);
+    if (!value) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD size = capacity;
-    if (!HttpQueryInfoA(request, level, text, &size, &index)) {
+    if (!HttpQueryInfoA(request, level, value, &size, &index)) {
         DWORD error = GetLastError();
-        free(text);
-        SetLastError(error);
-        return NULL;
+        free(value);
+        return error;
     }
     // The text and its terminator within what we gave, or the answer is not
     // one to read.
     if (size >= capacity) {
-        free(text);
-        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
-        return NULL;
+        free(value);
+        return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     }
-    text[size] = 0;
+    value[size] = 0;
+    *text = value;
     *length = size;
-    return text;
+    return 0;
 }

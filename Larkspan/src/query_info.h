@@ -8,10 +8,11 @@
 #include <wininet.h>
 
 // The text at `level` (a header field, number `index` among its namesakes,
-// or the raw header block), null-terminated, in a buffer the caller frees;
-// its length in `*length`. Null with the last error set when there is none
-// (ERROR_HTTP_HEADER_NOT_FOUND), it can't be read, or WinINet's answer
-// can't be believed (ERROR_HTTP_INVALID_SERVER_RESPONSE).
-char *QueryInfoText(HINTERNET request, DWORD level, DWORD index, DWORD *length);
+// or the raw header block), null-terminated, in `*text`, a buffer the caller
+// frees; its length in `*length`. Returns 0, or the error when there is none
+// (ERROR_HTTP_HEADER_NOT_FOUND), it can't be read, there is no memory for it
+// (ERROR_NOT_ENOUGH_MEMORY), or WinINet's answer can't be believed
+// (ERROR_HTTP_INVALID_SERVER_RESPONSE); `*text` is then null.
+DWORD QueryInfoText(HINTERNET request, DWORD level, DWORD index, char **text, DWORD *length);
 
 #endif

@@ -213,19 +213,19 @@ TEST_F(DownloadTest, ErrorStatusFailsWithoutTouchingTheFile)
     for (const char *path : {"/nowhere", "/choices"}) {
         Download unfollowed = RunDownload(server.Url(path), target);
         EXPECT_EQ(LARKSPAN_FAILED, unfollowed.result);
-        EXPECT_EQ(0u, unfollowed.lines.at(0).find("HTTP Status Error: 30")) << unfollowed.lines.at(0);
+        EXPECT_EQ(0u, unfollowed.lines.at(0).find(LARKSPAN_LABEL_STATUS ": 30")) << unfollowed.lines.at(0);
     }
 
     Download missing = RunDownload(server.Url("/missing"), target);
     EXPECT_EQ(LARKSPAN_FAILED, missing.result);
-    EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 404"}), missing.lines);
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_STATUS ": 404"}), missing.lines);
     EXPECT_EQ(0u, missing.messages);
     EXPECT_FALSE(FileExists(target));
 
     WriteWholeFile(target, "the installed version");
     Download broken = RunDownload(server.Url("/broken"), target);
     EXPECT_EQ(LARKSPAN_FAILED, broken.result);
-    EXPECT_EQ((std::vector<std::string>{"HTTP Status Error: 500"}), broken.lines);
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_STATUS ": 500"}), broken.lines);
     EXPECT_EQ("the installed version", ReadWholeFile(target));
 }
 
@@ -236,7 +236,7 @@ TEST_F(DownloadTest, UnreachableServerFailsAtOpeningTheUrl)
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
     EXPECT_EQ(0u, download.messages);
     ASSERT_EQ(1u, download.lines.size());
-    EXPECT_EQ("InternetOpenUrl Error: 2efd", download.lines[0]);  // 12029: cannot connect
+    EXPECT_EQ(LARKSPAN_LABEL_OPEN_URL ": 2efd", download.lines[0]);  // 12029: cannot connect
     EXPECT_FALSE(FileExists(target));
 }
 
@@ -246,7 +246,7 @@ TEST_F(DownloadTest, RedirectLoopFailsAfterTenRedirects)
     server.Route("/loop", Redirect(302, "/loop"));
     Download download = RunDownload(server.Url("/loop"), target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2f7c"}), download.lines);  // 12156
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN_URL ": 2f7c"}), download.lines);  // 12156
     EXPECT_EQ(11u, server.Requests().size());
     EXPECT_FALSE(FileExists(target));
 }
@@ -265,7 +265,7 @@ TEST_F(DownloadTest, HeadWithoutFieldsIsAResponseNatively)
         Download download = RunDownload(server.Url("/bare"), target);
 #ifdef _WIN32
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
-        EXPECT_EQ((std::vector<std::string>{"HttpQueryInfo Error: 2f78"}), ErrorLines(download));
+        EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_QUERY ": 2f78"}), ErrorLines(download));
         EXPECT_FALSE(FileExists(target));
 #else
         EXPECT_EQ(LARKSPAN_OK, download.result);
@@ -308,14 +308,14 @@ TEST_F(DownloadTest, FileThatCannotBeCreatedFailsBeforeTheBody)
     std::string inMissingFolder = scratch.Path("no-such-folder/download.bin");
     Download missing = RunDownload(server.Url("/file"), inMissingFolder);
     EXPECT_EQ(LARKSPAN_FAILED, missing.result);
-    EXPECT_EQ((std::vector<std::string>{"fopen Error: 3"}), missing.lines);
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_FILE ": 3"}), missing.lines);
     EXPECT_EQ(0u, missing.messages);
     EXPECT_FALSE(FileExists(inMissingFolder));
 
     Download empty = RunDownload(server.Url("/file"), "");
     EXPECT_EQ(LARKSPAN_FAILED, empty.result);
     ASSERT_EQ(1u, empty.lines.size());
-    EXPECT_EQ(0u, empty.lines[0].find("fopen Error: "));
+    EXPECT_EQ(0u, empty.lines[0].find(LARKSPAN_LABEL_FILE ": "));
 }
 
 TEST_F(DownloadTest, NullArgumentsFailWithoutCrashing)
@@ -326,7 +326,7 @@ TEST_F(DownloadTest, NullArgumentsFailWithoutCrashing)
     Download noUrl = RunDownloadRaw(nullptr, target.c_str());
     EXPECT_EQ(LARKSPAN_FAILED, noPath.result);
     EXPECT_EQ(LARKSPAN_FAILED, noUrl.result);
-    EXPECT_EQ((std::vector<std::string>{"Parameter Error: 57"}), noUrl.lines);
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_PARAMETER ": 57"}), noUrl.lines);
     EXPECT_FALSE(FileExists(target));
     EXPECT_TRUE(server.Requests().empty());
 }
@@ -351,7 +351,7 @@ TEST_F(DownloadTest, FullDiskFailsTheTransfer)
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
         ASSERT_EQ(1u, ErrorLines(download).size());
         std::string line = ErrorLines(download)[0];
-        EXPECT_TRUE(line == "fwrite Error: 70" || line == "fflush Error: 70") << line;
+        EXPECT_TRUE(line == LARKSPAN_LABEL_WRITE ": 70" || line == LARKSPAN_LABEL_FLUSH ": 70") << line;
     }
 }
 
@@ -368,7 +368,7 @@ TEST_F(DownloadTest, FifoIsWrittenForItsReaderOrFails)
     struct Case {
         size_t readerTakes;  // bytes the reader reads before it leaves; 0: no reader
         const char *failure;
-    } cases[] = {{0, "fopen Error: e9"}, {body.size() + 1, nullptr}, {1000, "fwrite Error: 6d"}};
+    } cases[] = {{0, LARKSPAN_LABEL_FILE ": e9"}, {body.size() + 1, nullptr}, {1000, LARKSPAN_LABEL_WRITE ": 6d"}};
     for (const Case &each : cases) {
         SCOPED_TRACE(each.readerTakes);
         std::string received;

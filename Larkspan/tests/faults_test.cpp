@@ -4,6 +4,7 @@
 #include <winposix.h>
 
 #include "download_harness.h"
+#include "fault_rules.h"
 #include "http_server.h"
 #include "test_name.h"
 
@@ -16,15 +17,15 @@ namespace {
 
 class InjectedFault : public ::testing::Test {
 protected:
-    void TearDown() override { WinPosix_SetFaults(nullptr); }
+    void TearDown() override { SetFaultRules(nullptr); }
 
     Download WithFault(const char *rules, size_t bodySize = 100000)
     {
         body = PatternBody(bodySize, 11);
         server.Route("/file", Respond(200, body));
-        EXPECT_TRUE(WinPosix_SetFaults(rules));
+        EXPECT_TRUE(SetFaultRules(rules));
         Download download = RunDownload(server.Url("/file"), target);
-        WinPosix_SetFaults(nullptr);
+        SetFaultRules(nullptr);
         return download;
     }
 
@@ -38,7 +39,7 @@ TEST_F(InjectedFault, SessionThatCannotOpenEndsAtOnce)
 {
     Download download = WithFault("InternetOpenA@1=12004");
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetOpen Error: 2ee4"}), download.lines);
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN ": 2ee4"}), download.lines);
     EXPECT_FALSE(FileExists(target));
 }
 
@@ -50,7 +51,7 @@ TEST_F(InjectedFault, HeadersThatCannotBeReadFailBeforeTheFile)
         SCOPED_TRACE(rule);
         Download download = WithFault(rule);
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
-        EXPECT_EQ((std::vector<std::string>{"HttpQueryInfo Error: 2f76"}), download.lines);
+        EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_QUERY ": 2f76"}), download.lines);
         EXPECT_FALSE(FileExists(target));
         EXPECT_EQ(0u, download.messages);
     }
@@ -60,7 +61,7 @@ TEST_F(InjectedFault, ReadFailureKeepsTheBlocksWrittenSoFar)
 {
     Download download = WithFault("InternetReadFile@3=12030");
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetReadFile Error: 2efe"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_READ ": 2efe"}), ErrorLines(download));
     EXPECT_EQ(3u, download.messages);
     EXPECT_TRUE(ReadWholeFile(target) == body.substr(0, 64000));
 }
@@ -68,7 +69,7 @@ TEST_F(InjectedFault, ReadFailureKeepsTheBlocksWrittenSoFar)
 TEST_F(InjectedFault, HtmlThenReadFailureIsAFailure)
 {
     server.Route("/page", Respond(200, "<HTML>" + std::string(40000, ' ')));
-    WinPosix_SetFaults("InternetReadFile@2=12031");
+    SetFaultRules("InternetReadFile@2=12031");
     Download download = RunDownload(server.Url("/page"), target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
 }
@@ -77,7 +78,7 @@ TEST_F(InjectedFault, ClosingFailuresAreWrittenButDoNotChangeTheResult)
 {
     Download download = WithFault("InternetCloseHandle@1-2=6");
     EXPECT_EQ(LARKSPAN_OK, download.result);
-    EXPECT_EQ((std::vector<std::string>{"CloseHandle Error: 6", "CloseHandle Error: 6"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_CLOSE ": 6", LARKSPAN_LABEL_CLOSE ": 6"}), ErrorLines(download));
     EXPECT_TRUE(ReadWholeFile(target) == body);
 }
 
@@ -85,7 +86,7 @@ TEST_F(InjectedFault, WriteFailureStopsTheTransferAtOnce)
 {
     Download download = WithFault("fwrite@2=112");
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"fwrite Error: 70"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_WRITE ": 70"}), ErrorLines(download));
     EXPECT_EQ(2u, download.messages);
 }
 
@@ -93,7 +94,7 @@ TEST_F(InjectedFault, CloseFailureOfTheFileIsAFailure)
 {
     Download download = WithFault("fclose@1=112");
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"fclose Error: 70"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_CLOSE_FILE ": 70"}), ErrorLines(download));
 }
 
 TEST_F(InjectedFault, NoMemoryForABufferIsAFailure)
@@ -102,7 +103,7 @@ TEST_F(InjectedFault, NoMemoryForABufferIsAFailure)
         SCOPED_TRACE(rule);
         Download download = WithFault(rule);
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
-        EXPECT_EQ((std::vector<std::string>{"malloc Error: 8"}), ErrorLines(download));
+        EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_MEMORY ": 8"}), ErrorLines(download));
     }
 }
 
@@ -164,26 +165,26 @@ struct Step {
 TEST(FaultWalk, EveryPlatformCallOfADownloadFailsInTurn)
 {
     const Step steps[] = {
-        {"InternetOpenA", "InternetOpen Error: 1f"},
-        {"InternetOpenUrlA", "InternetOpenUrl Error: 1f"},
-        {"HttpQueryInfoA", "HttpQueryInfo Error: 1f"},
-        {"InternetReadFile", "InternetReadFile Error: 1f"},
-        {"InternetCloseHandle", "CloseHandle Error: 1f"},
-        {"fopen", "fopen Error: 1f"},
-        {"fwrite", "fwrite Error: 1f"},
-        {"fflush", "fflush Error: 1f"},
-        {"fclose", "fclose Error: 1f"},
-        {"malloc", "malloc Error: 8"},  // whatever failed it: a buffer not had
+        {"InternetOpenA", LARKSPAN_LABEL_OPEN ": 1f"},
+        {"InternetOpenUrlA", LARKSPAN_LABEL_OPEN_URL ": 1f"},
+        {"HttpQueryInfoA", LARKSPAN_LABEL_QUERY ": 1f"},
+        {"InternetReadFile", LARKSPAN_LABEL_READ ": 1f"},
+        {"InternetCloseHandle", LARKSPAN_LABEL_CLOSE ": 1f"},
+        {"fopen", LARKSPAN_LABEL_FILE ": 1f"},
+        {"fwrite", LARKSPAN_LABEL_WRITE ": 1f"},
+        {"fflush", LARKSPAN_LABEL_FLUSH ": 1f"},
+        {"fclose", LARKSPAN_LABEL_CLOSE_FILE ": 1f"},
+        {"malloc", LARKSPAN_LABEL_MEMORY ": 8"},  // whatever failed it: a buffer not had
     };
     TestHttpServer server;
     Scratch scratch("FaultWalk");
     std::string body = PatternBody(70000, 12), target = scratch.Path("walk.bin");
     server.Route("/walk", Respond(200, body));
 
-    ASSERT_TRUE(WinPosix_SetFaults(""));
+    ASSERT_TRUE(SetFaultRules(""));
     ASSERT_EQ(LARKSPAN_OK, RunDownload(server.Url("/walk"), target).result);
     std::vector<DWORD> callCounts;
-    for (const Step &step : steps) callCounts.push_back(WinPosix_CallCount(step.function));
+    for (const Step &step : steps) callCounts.push_back(FaultCallCount(step.function));
     size_t descriptors = OpenDescriptors();
     unsigned walked = 0;
     for (size_t index = 0; index < sizeof steps / sizeof steps[0]; index++) {
@@ -194,9 +195,9 @@ TEST(FaultWalk, EveryPlatformCallOfADownloadFailsInTurn)
             std::string rule = std::string(step.function) + "@" + std::to_string(n) + "=31";
             SCOPED_TRACE(rule);
             std::remove(target.c_str());
-            ASSERT_TRUE(WinPosix_SetFaults(rule.c_str()));
+            ASSERT_TRUE(SetFaultRules(rule.c_str()));
             Download download = RunDownload(server.Url("/walk"), target);
-            WinPosix_SetFaults(nullptr);
+            SetFaultRules(nullptr);
             walked++;
 
             bool closing = std::string(step.function) == "InternetCloseHandle";

@@ -205,7 +205,7 @@ TEST_F(HostileServer, LocationsPastAsciiOrLongAreFollowedOrRefused)
         SCOPED_TRACE(path);
         Download download = RunDownload(server.Url(path), target + ".too-long");
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
-        EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2f7c"}), ErrorLines(download));
+        EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN_URL ": 2f7c"}), ErrorLines(download));
         EXPECT_EQ(path, server.Requests().back().target) << "another URL was asked for";
     }
 }
@@ -275,7 +275,7 @@ TEST_F(HostileServer, BodyLongerThanItsLengthIsNotStoredAsWhole)
     Download download = RunDownload(server.Url("/longer"), target);
 #ifdef _WIN32
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"Content-Length Error: 2f78"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_LENGTH ": 2f78"}), ErrorLines(download));
 #else
     EXPECT_EQ(LARKSPAN_OK, download.result);
     EXPECT_TRUE(ReadWholeFile(target) == body.substr(0, 99999));
@@ -311,7 +311,7 @@ TEST_F(HostileServer, CertificateNobodyTrustsFails)
     Download download = RunDownload("https://127.0.0.1:" + port + "/file", target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
     ASSERT_EQ(1u, download.lines.size());
-    EXPECT_EQ(0u, download.lines[0].find("InternetOpenUrl Error: ")) << download.lines[0];
+    EXPECT_EQ(0u, download.lines[0].find(LARKSPAN_LABEL_OPEN_URL ": ")) << download.lines[0];
     EXPECT_FALSE(FileExists(target));
 }
 
@@ -337,7 +337,7 @@ TEST_F(StallingServer, ServerThatNeverAnswersTimesOut)
         SCOPED_TRACE(path);
         Download download = RunDownload(server.Url(path), target);
         EXPECT_EQ(LARKSPAN_FAILED, download.result);
-        EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2ee2"}), download.lines);
+        EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN_URL ": 2ee2"}), download.lines);
         EXPECT_FALSE(FileExists(target));
     }
 }
@@ -351,7 +351,7 @@ TEST_F(StallingServer, ServerThatStallsMidBodyTimesOut)
     });
     Download download = RunDownload(server.Url("/stall"), target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetReadFile Error: 2ee2"}), ErrorLines(download));
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_READ ": 2ee2"}), ErrorLines(download));
     // What arrived before the stall is kept: a full block and part of the next.
     EXPECT_TRUE(ReadWholeFile(target) == body.substr(0, 40000));
 }
@@ -488,7 +488,7 @@ TEST_F(SecureServer, CertificateNobodyTrustsFails)
 {
     Download download = RunDownload(base + "/file", target);
     EXPECT_EQ(LARKSPAN_FAILED, download.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2f0d"}), download.lines);  // 12045: unknown authority
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN_URL ": 2f0d"}), download.lines);  // 12045: unknown authority
     EXPECT_FALSE(FileExists(target));
 }
 
@@ -510,7 +510,7 @@ TEST_F(SecureServer, TrustedCertificateWorksButNeverDowngradesToPlainHttp)
     std::string plainTarget = scratch.Path("plain.bin");
     Download downgraded = RunDownload(base + "/redirect?to=" + server.Url("/plain"), plainTarget);
     EXPECT_EQ(LARKSPAN_FAILED, downgraded.result);
-    EXPECT_EQ((std::vector<std::string>{"InternetOpenUrl Error: 2f08"}), downgraded.lines);  // 12040
+    EXPECT_EQ((std::vector<std::string>{LARKSPAN_LABEL_OPEN_URL ": 2f08"}), downgraded.lines);  // 12040
     EXPECT_FALSE(FileExists(plainTarget));
     EXPECT_TRUE(server.Requests().empty()) << "a request went out over plain HTTP";
 }

@@ -1,7 +1,8 @@
 /*
  * What the POSIX layer offers beyond Win32: a way to watch the debugger
  * output, a descriptor for serving a thread's message queue from another
- * event loop, the internet time-outs, and fault injection for tests.
+ * event loop, the internet time-outs, and for tests the count of open
+ * internet handles.
  */
 #ifndef WINPOSIX_WINPOSIX_H
 #define WINPOSIX_WINPOSIX_H
@@ -40,33 +41,8 @@ WINPOSIX_API int WinPosix_MessageQueueFd(void);
  */
 WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs);
 
-/*
- * Fault injection. A rule makes chosen calls of one layer function fail with
- * a Win32 error code, which GetLastError then returns:
- *
- *     function[(name)]@first[-[last]]=error
- *
- * counts the calls of `function` (only those whose file or URL argument ends
- * with `name`, when given; for MoveFileExA, either file's) and fails call
- * numbers first..last (1-based; "N-" means from N on). Rules are separated
- * by commas. WinPosix_SetFaults replaces every rule and restarts the counts
- * (null or "" clears them); it returns FALSE for malformed rules. No rule is
- * ever read from the environment.
- *
- * Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
- * InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
- * InternetReadFile, InternetCloseHandle, FindWindowW, ShellExecuteW,
- * GetFileAttributesA, MoveFileExA; "*"
- * counts the calls of all of them together ("*@5-=31": everything from the
- * fifth call on fails, as if the process had been stopped there).
- */
-WINPOSIX_API BOOL WinPosix_SetFaults(const char *rules);
-
 /* How many internet handles (sessions and requests) are open in the process. */
 WINPOSIX_API DWORD WinPosix_OpenInternetHandles(void);
-
-/* How many calls of `function` the layer has seen since the rules were last set. */
-WINPOSIX_API DWORD WinPosix_CallCount(const char *function);
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,6 @@
 #include <winposix.h>
 
 #include "errors.h"
-#include "faults.h"
 #include "sharing.h"
 
 #include <cerrno>
@@ -121,7 +120,6 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR)
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path)
 {
-    if (FaultInjected("GetFileAttributesA", path)) return INVALID_FILE_ATTRIBUTES;
     // Windows reports a link itself, not what it points to: a reparse point,
     // a folder as well when it leads to one. A dangling link is there. A link
     // to a FIFO, socket or device is a device as well, as such a thing is
@@ -168,7 +166,6 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
 // not change the moving file's bits (not its owner), it moves with its own.
 BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 {
-    if (FaultInjected("MoveFileExA", from, to)) return FALSE;
     const DWORD known = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
     if (!from || !to || (flags & ~known)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     struct stat source, target;

@@ -7,7 +7,6 @@
 #include "msvcrt.h"
 
 #include "errors.h"
-#include "faults.h"
 #include "sharing.h"
 
 #include <cerrno>
@@ -132,7 +131,6 @@ extern "C" {
 
 FILE *WinPosix_fopen(const char *path, const char *mode)
 {
-    if (RuntimeFaultInjected("fopen", path)) return nullptr;
     if (!path || !mode) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, nullptr);
     if (!*path) return FailRuntimeWith(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
@@ -152,7 +150,6 @@ FILE *WinPosix_fopen(const char *path, const char *mode)
 
 size_t WinPosix_fwrite(const void *data, size_t size, size_t count, FILE *file)
 {
-    if (RuntimeFaultInjected("fwrite", nullptr)) return 0;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     size_t written = fwrite(data, size, count, file);
@@ -163,7 +160,6 @@ size_t WinPosix_fwrite(const void *data, size_t size, size_t count, FILE *file)
 
 int WinPosix_fflush(FILE *file)
 {
-    if (RuntimeFaultInjected("fflush", nullptr)) return EOF;
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     int result = fflush(file);
@@ -174,8 +170,6 @@ int WinPosix_fflush(FILE *file)
 
 int WinPosix_fclose(FILE *file)
 {
-    DWORD error = 0;
-    bool fail = FaultRuleHit("fclose", nullptr, &error);
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
     {
@@ -185,17 +179,12 @@ int WinPosix_fclose(FILE *file)
     }
     int result = fclose(file);
     ReleaseSigpipe(hold);
-    if (fail) {
-        // The stream is gone all the same, as after any failed fclose.
-        return FailRuntimeWith(error, ErrnoFromError(error), EOF);
-    }
     if (result != 0) SetLastError(ErrorFromErrno(errno));
     return result;
 }
 
 int WinPosix_remove(const char *path)
 {
-    if (RuntimeFaultInjected("remove", path)) return -1;
     if (FileInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     // Windows' remove deletes files only: a folder is refused, never removed.
     int result = unlink(path);
@@ -211,7 +200,6 @@ int WinPosix_remove(const char *path)
 // Windows contract so that code tested here behaves the same there.
 int WinPosix_rename(const char *from, const char *to)
 {
-    if (RuntimeFaultInjected("rename", from)) return -1;
     if (!from || !to) return FailRuntimeWith(ERROR_INVALID_PARAMETER, EINVAL, -1);
     if (FileInUse(from)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     if (RenameNoReplace(from, to) == 0) return 0;
@@ -224,12 +212,6 @@ int WinPosix_rename(const char *from, const char *to)
 
 void *WinPosix_malloc(size_t size)
 {
-    // Whatever error the rule gives, malloc's errno is ENOMEM, as the
-    // runtime's is for any allocation that fails.
-    if (RuntimeFaultInjected("malloc", nullptr)) {
-        errno = ENOMEM;
-        return nullptr;
-    }
     return malloc(size);
 }
 

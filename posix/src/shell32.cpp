@@ -2,7 +2,6 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include "faults.h"
 #include "text.h"
 
 #include <cerrno>
@@ -31,7 +30,6 @@ HINSTANCE ShellError(DWORD code)
 HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters, LPCWSTR directory, INT)
 {
     std::string program = Narrow(file);
-    if (FaultInjected("ShellExecuteW", program.c_str())) return ShellError(GetLastError());
     if (verb && *verb && Narrow(verb) != "open") return ShellError(SE_ERR_NOASSOC);
     if (program.empty()) return ShellError(SE_ERR_FNF);
 

@@ -39,10 +39,25 @@ def unused_port():
 
 class Awkward(http.server.BaseHTTPRequestHandler):
     """/short.bin announces 100000 bytes and sends 5000; /stall.bin sends 64000
-    of 10^6 and then nothing until the test ends; anything else is a 404."""
+    of 10^6 and then nothing until the test ends; /nothing.bin closes without
+    a byte, /garbage.bin sends a line that is not HTTP; /held.bin and
+    /held-missing.bin answer 200 and 404 once `held` is set; anything else is a 404."""
     stop = threading.Event()
+    held = threading.Event()
 
     def do_GET(self):
+        self.close_connection = True
+        if self.path in ("/nothing.bin", "/garbage.bin"):
+            self.wfile.write(b"" if self.path == "/nothing.bin" else b"not HTTP\r\n")
+            return
+        if self.path.startswith("/held"):
+            Awkward.held.wait(60)
+        if self.path == "/held.bin":
+            self.send_response(200)
+            self.send_header("Content-Length", "5")
+            self.end_headers()
+            self.wfile.write(b"body\n")
+            return
         if self.path not in ("/short.bin", "/stall.bin"):
             self.send_error(404)
             return
@@ -173,7 +188,18 @@ def main(program, runner=None):
                 ([f"{base}/page.html", "-q"], direct, 120, "120 (stored, but it looks like an HTML page): to page.html",
                  lambda: holds("page.html", b"<!DOCTYPE html><title>sign in</title>")),
                 (["-q", f"{base}/payload.bin", "-o", "quiet.bin"], direct, 0, None, lambda: holds("quiet.bin", expected)),
+                # Each cause its code in both builds, refused before any connection where the URL tells.
+                (["-o", "ftp.bin", f"ftp://127.0.0.1:{unused_port()}/x"], direct, 1, "(12006: the URL's scheme",
+                 lambda: True),
+                (["-o", "unclosed.bin", "http://[::1/x"], direct, 3, "(12005: the URL is not valid)", lambda: True),
+                (["-o", "nohost.bin", "http:///x"], direct, 3, "(12005: the URL is not valid)", lambda: True),
+                (["-o", "nothing.bin", f"{odd}/nothing.bin"], direct, 52, "(12151: the server closed the connection "
+                 "without a reply)", lambda: not os.path.exists(path("nothing.bin"))),
+                (["-o", "garbage.bin", f"{odd}/garbage.bin"], direct, 8, "(12152: ", lambda: True),
             ]
+            # Names Windows takes for a device or changes, refused in both builds.
+            rows += [([f"{base}/{name}"], direct, 2, f"ends with {name}, a name that Windows keeps for a device",
+                      lambda: True) for name in ("NUL", "COM1", "aux.txt", "file.")]
             # Under Wine a name past ASCII reaches the library through the UTF-8
             # code page that larkspan-get.exe's manifest asks for (Wine reads the
             # command line in the host's locale first: a UTF-8 one).
@@ -195,6 +221,34 @@ def main(program, runner=None):
             leftovers = [name for name in os.listdir(scratch) if name.endswith(".part") and name != "partial.bin.part"]
             if leftovers:
                 problems.append(f".part files left behind: {leftovers}")
+
+            # Another user's link put in place of the .part file while the
+            # headers are awaited, in a folder anyone may write to: the file it
+            # leads to is neither written, moved nor removed, and nothing takes
+            # the target's name, whether the download then succeeds or fails.
+            shared = path("shared")
+            os.makedirs(shared)
+            os.chmod(shared, 0o777)
+            part = os.path.join(shared, "out.bin.part")
+            for held, code in (("held.bin", 23), ("held-missing.bin", 22)):
+                old("victim.txt")
+                Awkward.held.clear()
+                child = subprocess.Popen(command + [f"{odd}/{held}", "-o", "out.bin"], cwd=shared,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                deadline = time.monotonic() + 60
+                while not os.path.exists(part) and time.monotonic() < deadline and child.poll() is None:
+                    time.sleep(0.05)
+                os.symlink("../victim.txt", os.path.join(shared, "link"))
+                os.replace(os.path.join(shared, "link"), part)
+                Awkward.held.set()
+                stderr = child.communicate(timeout=60)[1].decode("utf-8", "replace")
+                kept = holds("victim.txt", b"old file\n")
+                if (child.returncode != code or not kept or os.path.lexists(os.path.join(shared, "out.bin"))
+                        or "out.bin.part no longer holds the file this download wrote" not in stderr):
+                    problems.append(f"a link in place of the .part file ({held}): exit {child.returncode}, the "
+                                    f"linked file {'kept' if kept else 'changed'}:\n{stderr}")
+                for name in os.listdir(shared):
+                    os.remove(os.path.join(shared, name))
 
             # Standard output: the body, and nothing else; the old form's '-' too.
             for arguments in (["-o", "-", "-q", f"{base}/payload.bin"], [f"{base}/payload.bin", "-"]):

@@ -4,6 +4,7 @@
 
 #include <Larkspan.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -16,10 +17,12 @@ void Usage(FILE *out)
             "\n"
             "Downloads URL with the Larkspan library. The body is stored under the name\n"
             "the URL ends with (http://host/a/file.zip -> file.zip), or under FILE, or\n"
-            "under the -o name; '-' writes it to standard output. A file is stored whole\n"
-            "or not at all: the body goes into FILE.part beside it and takes FILE's\n"
-            "name only when it is complete, so a failed download leaves FILE as it was.\n"
-            "A FIFO, a device and standard output are written as the body comes.\n"
+            "under the -o name; '-' writes it to standard output. A name that Windows\n"
+            "keeps for a device (NUL, COM1, aux.txt) or changes (a final dot or space)\n"
+            "is not taken from a URL. A file is stored whole or not at all: the body\n"
+            "goes into FILE.part beside it and takes FILE's name only when it is\n"
+            "complete, so a failed download leaves FILE as it was. A FIFO, a device and\n"
+            "standard output are written as the body comes.\n"
             "\n"
             "  -o, --output FILE  store the body in FILE ('-': standard output)\n"
             "  -q, --quiet        print nothing but failures\n"
@@ -32,7 +35,27 @@ void Usage(FILE *out)
             "\n"
             "Exit codes (stable; curl's number where curl has one for the same cause):\n"
             "%s",
-            ExitCodeTable());
+            ExitCodeTable().c_str());
+}
+
+// Whether Windows would not store a file of this name as it stands: a
+// device's name (CON, PRN, AUX, NUL, COM0-9, LPT0-9, and the superscript
+// digits ¹²³ that count as digits there; CONIN$ and CONOUT$), in any case,
+// with any extension and spaces before it, opens the device, and a final dot
+// or space is dropped. Refused in both builds: a file stored natively may be
+// copied to Windows.
+bool WindowsWouldChange(const std::string &name)
+{
+    if (name.back() == '.' || name.back() == ' ') return true;
+    std::string base = name.substr(0, name.find('.'));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    for (char &c : base) c = (char)toupper((unsigned char)c);
+    for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
+        if (base == device) return true;
+    if (base.compare(0, 3, "COM") != 0 && base.compare(0, 3, "LPT") != 0) return false;
+    std::string number = base.substr(3);
+    return (number.size() == 1 && isdigit((unsigned char)number[0])) || number == "\xC2\xB9" ||
+           number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 ParseOutcome Wrong(const char *what, const char *argument)
@@ -96,6 +119,11 @@ ParseOutcome ParseArguments(int argc, char **argv, Options *options)
     if (options->output.empty()) {
         fprintf(stderr, "larkspan-get: %s does not end with a file name; name the file with -o FILE\n",
                 options->url);
+        return kParsedUsage;
+    }
+    if (WindowsWouldChange(options->output)) {
+        fprintf(stderr, "larkspan-get: %s ends with %s, a name that Windows keeps for a device or changes; name the "
+                "file with -o FILE\n", options->url, options->output.c_str());
         return kParsedUsage;
     }
     return kParsedRun;

@@ -7,7 +7,6 @@
 #define LARKSPAN_GET_EXIT_CODES_H
 
 #include <string>
-#include <vector>
 
 enum ExitCode {
     kExitStored = 0,
@@ -24,6 +23,7 @@ enum ExitCode {
     kExitTimeout = 28,            // curl: timed out
     kExitTls = 35,                // curl: the secure connection could not be set up
     kExitTooManyRedirects = 47,   // curl: more than 10 redirects
+    kExitEmptyReply = 52,         // curl: the server closed the connection without a reply
     kExitReceive = 56,            // curl: the connection broke
     kExitCertificate = 60,        // curl: the server's certificate is not accepted
     kExitTransferCoding = 61,     // curl: a transfer coding other than chunked
@@ -34,14 +34,19 @@ enum ExitCode {
 };
 
 // The help text's table, one line per code.
-const char *ExitCodeTable();
+std::string ExitCodeTable();
 
 // A few words for a code, for the summary line.
 const char *ExitCodeWords(int code);
 
-// The exit code for a call of the library: its result and the failure lines
-// it wrote (LABEL: CODE). The first line that names a cause decides; a
-// failure that names none is kExitOther.
-int ExitCodeForDownload(int result, const std::vector<std::string> &failures);
+// What a failure line of the library concerns, by the label it starts with
+// (Larkspan.h): the file the user named, or the URL.
+enum Concern { kAboutUrl, kAboutFile };
+Concern FailureConcerns(const std::string &line);
+
+// The exit code for a call of the library: its result, the first failure
+// line it wrote (whose label names the step that failed) and the error
+// GetLastError gave right after the call (that line's code).
+int ExitCodeForDownload(int result, const std::string &firstFailure, unsigned long error);
 
 #endif

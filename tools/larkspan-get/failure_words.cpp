@@ -2,6 +2,8 @@
 
 #include "wine.h"
 
+#include <Larkspan.h>
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,6 +43,7 @@ const Meaning kErrorWords[] = {
     {12055, "the server's certificate has errors"},
     {12057, "the server's certificate could not be checked for revocation; most likely its authority is not trusted here"},
     {12150, "a header the library needs is missing from the response"},
+    {12151, "the server closed the connection without a reply"},
     {12152, "the server's response is not valid HTTP"},
     {12156, "too many redirects, or a redirect that could not be followed"},
     {12157, "the secure connection could not be set up"},
@@ -179,32 +182,28 @@ const char *ErrorWords(unsigned long code)
     return NULL;
 }
 
-std::string ExplainFailureLine(const std::string &line, const char *url)
+std::string ExplainFailure(const std::string &line, unsigned long code, const char *url)
 {
-    size_t separator = line.rfind(": ");
-    if (separator == std::string::npos) return line;
-    std::string label = line.substr(0, separator), figure = line.substr(separator + 2);
-    bool decimal = label == "HTTP Status Error";
-    const char *digits = decimal ? "0123456789" : "0123456789abcdef";
-    if (figure.empty() || figure.size() > 8 || figure.find_first_not_of(digits) != std::string::npos) return line;
-    unsigned long code = strtoul(figure.c_str(), NULL, decimal ? 10 : 16);
+    // A line whose label is followed by words of its own, not a code.
+    const char kIncomplete[] = LARKSPAN_LABEL_INCOMPLETE ": ";
+    if (line.compare(0, strlen(kIncomplete), kIncomplete) == 0) return line;
     char words[256];
-    if (decimal) {
-        const char *status = StatusWords(code);
+    if (code & LARKSPAN_ERROR_HTTP_STATUS) {
+        unsigned long status = code & 0xFFFF;
+        const char *statusWords = StatusWords(status);
         const char *proxy = ProxyVariable(url);
-        if (code == 407)
-            snprintf(words, sizeof words, " (the proxy answered 407 %s)", status);
+        if (status == 407)
+            snprintf(words, sizeof words, " (the proxy answered 407 %s)", statusWords);
         else if (proxy)
-            snprintf(words, sizeof words, " (the server, or the proxy that %s names, answered %lu%s%s)", proxy, code,
-                     status ? " " : "", status ? status : "");
+            snprintf(words, sizeof words, " (the server, or the proxy that %s names, answered %lu%s%s)", proxy,
+                     status, statusWords ? " " : "", statusWords ? statusWords : "");
         else
-            snprintf(words, sizeof words, " (the server answered %lu%s%s)", code, status ? " " : "", status ? status : "");
+            snprintf(words, sizeof words, " (the server answered %lu%s%s)", status, statusWords ? " " : "",
+                     statusWords ? statusWords : "");
+    } else if (const char *meaning = ErrorWords(code)) {
+        snprintf(words, sizeof words, " (%lu: %s)", code, meaning);
     } else {
-        const char *meaning = ErrorWords(code);
-        if (meaning)
-            snprintf(words, sizeof words, " (%lu: %s)", code, meaning);
-        else
-            snprintf(words, sizeof words, " (error %lu)", code);
+        snprintf(words, sizeof words, " (error %lu)", code);
     }
     return line + words;
 }

@@ -2,6 +2,7 @@
 
 #include "exit_codes.h"
 #include "live_line.h"
+#include "output.h"
 
 #include <windows.h>
 
@@ -15,10 +16,8 @@
 
 namespace {
 
-// Read by the handler, which may run at any moment: a fixed buffer, and a
-// flag that says whether it holds a path.
-char partial[4096];
-volatile bool havePartial;
+// Read by the handler, which may run at any moment.
+const Output *volatile partial;
 bool keep;
 
 #ifdef _WIN32
@@ -26,14 +25,7 @@ BOOL WINAPI OnControl(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
     LiveLineEnd();
-    if (havePartial && !keep) {
-        // The library's stream is open on the file, and Windows removes no
-        // open file. The streams of msvcrt.dll are the program's and the
-        // library's alike: closing them all closes it (its next write then
-        // fails), and the file can go.
-        _fcloseall();
-        remove(partial);
-    }
+    if (partial && !keep) OutputRemoveAtInterrupt(partial);
     fputs("larkspan-get: interrupted\n", stderr);
     fflush(stderr);
     ExitProcess(kExitInterrupted);
@@ -43,7 +35,7 @@ BOOL WINAPI OnControl(DWORD event)
 void OnSignal(int number)
 {
     // Only calls that are safe in a signal handler.
-    if (havePartial && !keep) unlink(partial);
+    if (partial && !keep) OutputRemoveAtInterrupt(partial);
     static const char words[] = "\nlarkspan-get: interrupted\n";
     ssize_t ignored = write(STDERR_FILENO, words, sizeof words - 1);
     (void)ignored;
@@ -67,10 +59,7 @@ void InterruptStart(bool keepPartial)
 #endif
 }
 
-void InterruptSetPartial(const char *path)
+void InterruptSetPartial(const Output *output)
 {
-    havePartial = false;
-    if (!path || strlen(path) >= sizeof partial) return;
-    strcpy(partial, path);
-    havePartial = true;
+    partial = output;
 }

@@ -1,5 +1,6 @@
 // Ctrl-C (and, natively, SIGTERM and SIGHUP) during a download: the .part
-// file is removed, unless the user asked to keep it, and the program exits
+// file is removed while its name still holds it, unless the user asked to
+// keep it, and the program exits
 // with 130 (128 + the signal's number natively, as shells report). The
 // file the download was to replace is never touched.
 #ifndef LARKSPAN_GET_INTERRUPT_H
@@ -7,8 +8,11 @@
 
 void InterruptStart(bool keepPartial);
 
-// The .part file to remove, or null once there is none (it took its name).
-// The path is copied.
-void InterruptSetPartial(const char *path);
+struct Output;
+
+// The output whose .part file to remove (only while its name still holds
+// it: OutputRemoveAtInterrupt), or null once there is none (it took its
+// name). The output must stay until it is set to null.
+void InterruptSetPartial(const Output *output);
 
 #endif

@@ -188,15 +188,19 @@ LarkspanFunction LoadLarkspan()
 #endif
 }
 
-// The library's failure lines, each naming what it concerns: the file's
-// lines the file the user named, the others the URL.
-void SayFailures(const Options &options)
+// The library's failure lines, each naming what it concerns (the file the
+// user named, or the URL, by the line's label); the first, whose error the
+// library left for GetLastError, with words for it.
+void SayFailures(const Options &options, bool fileLines, unsigned long error)
 {
+    bool first = true;
     for (const std::string &failure : progress.failures) {
-        bool file = failure.compare(0, 1, "f") == 0;  // fopen, fwrite, fflush, fclose Error
+        bool file = FailureConcerns(failure) == kAboutFile;
+        std::string line = first ? ExplainFailure(failure, error, options.url) : failure;
+        first = false;
+        if (file && !fileLines) continue;
         const char *output = options.output == "-" ? "standard output" : options.output.c_str();
-        fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : options.url,
-                ExplainFailureLine(failure, options.url).c_str());
+        fprintf(stderr, "larkspan-get: %s: %s\n", file ? output : options.url, line.c_str());
     }
 }
 
@@ -224,7 +228,7 @@ int main(int argc, char **argv)
     InterruptStart(options.keepPartial);
     Output output;
     if (int failed = OutputOpen(&output, options.output.c_str())) return failed;
-    if (!output.stream) InterruptSetPartial(output.libraryPath.c_str());
+    if (!output.stream) InterruptSetPartial(&output);
 
     progress.terminal = !options.quiet && LiveLineStart();
     DebugWatchStart(OnDebugString, NULL);
@@ -238,6 +242,7 @@ int main(int argc, char **argv)
     // with a window to keep responsive downloads on a worker instead
     // (examples/download_on_worker.cpp); this one has nothing else to do.
     int result = larkspan((char *)options.url, (char *)output.libraryPath.c_str(), window, NULL);
+    unsigned long error = GetLastError();  // the first failure's, or 0
     ULONGLONG elapsed = GetTickCount64() - progress.started;
     TakeDebugLines();
     if (window) DestroyWindow(window);
@@ -246,8 +251,11 @@ int main(int argc, char **argv)
     if (progress.terminal) DrawLine(true);
     LiveLineEnd();
     progress.lineShown = false;
-    int code = ExitCodeForDownload(result, progress.failures);
-    SayFailures(options);
+    int code = ExitCodeForDownload(result, progress.failures.empty() ? std::string() : progress.failures[0], error);
+    // When the bridge into the .part file could not write it, the library's
+    // lines about its writes name the bridge's pipe; OutputFinish says why.
+    bool drained = OutputDrain(&output);
+    SayFailures(options, drained || output.stream, error);
     if (int failed = OutputFinish(&output, code == kExitStored || code == kExitHtml, options.keepPartial))
         code = failed;
     InterruptSetPartial(NULL);

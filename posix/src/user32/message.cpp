@@ -10,7 +10,6 @@
 #include <winposix.h>
 
 #include "errors.h"
-#include "faults.h"
 #include "message_wait.h"
 #include "user32_private.h"
 

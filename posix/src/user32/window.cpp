@@ -10,7 +10,6 @@
 #include <winposix.h>
 
 #include "errors.h"
-#include "faults.h"
 #include "text.h"
 #include "user32_private.h"
 
@@ -224,7 +223,6 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
 {
     std::string narrowClass = Narrow(className);
-    if (FaultInjected("FindWindowW", narrowClass.c_str())) return nullptr;
     // Only lookups by class are supported.
     if (windowName) return FailWith(ERROR_NOT_SUPPORTED, nullptr);
     {

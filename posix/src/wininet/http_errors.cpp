@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-DWORD ErrorFromCurl(CURLcode code, bool headersFinal, long osError)
+DWORD ErrorFromCurl(CURLcode code, bool headersFinal, bool headSeen, long osError)
 {
     switch (code) {
     case CURLE_OK: return ERROR_SUCCESS;
@@ -22,8 +22,12 @@ DWORD ErrorFromCurl(CURLcode code, bool headersFinal, long osError)
     case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
     case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
+    // The connection closed before a whole first line: WinINet's "the
+    // server did not return any headers", apart from a reply that is not
+    // HTTP. After an informational response alone (curl's "nothing" too),
+    // a reply without a final response, as Wine's WinINet has it.
+    case CURLE_GOT_NOTHING: return headSeen ? ERROR_HTTP_INVALID_SERVER_RESPONSE : ERROR_HTTP_DOWNLEVEL_SERVER;
     case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_GOT_NOTHING:
     case CURLE_HTTP2:
     case CURLE_HTTP2_STREAM:
     case CURLE_BAD_CONTENT_ENCODING: return ERROR_HTTP_INVALID_SERVER_RESPONSE;

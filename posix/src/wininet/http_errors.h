@@ -7,8 +7,9 @@
 #include <curl/curl.h>
 
 // The WinINet error for a transfer curl ended with `code`. `headersFinal`
-// says whether the final response's head was in when it did; `osError` is
-// the socket's errno (CURLINFO_OS_ERRNO).
-DWORD ErrorFromCurl(CURLcode code, bool headersFinal, long osError);
+// says whether the final response's head was in when it did, `headSeen`
+// whether any response line was (an informational response's too);
+// `osError` is the socket's errno (CURLINFO_OS_ERRNO).
+DWORD ErrorFromCurl(CURLcode code, bool headersFinal, bool headSeen, long osError);
 
 #endif

@@ -125,7 +125,7 @@ void FailFromCurl(Transfer *transfer, CURLcode code)
         return;
     long osError = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osError);
-    Fail(transfer, ErrorFromCurl(code, transfer->head.final, osError));
+    Fail(transfer, ErrorFromCurl(code, transfer->head.final, !transfer->head.headers.empty(), osError));
 }
 
 // Sends the request on to where the redirect just read leads: http or https

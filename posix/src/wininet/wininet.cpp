@@ -6,7 +6,6 @@
 #include <winposix.h>
 
 #include "errors.h"
-#include "faults.h"
 #include "http_headers.h"
 #include "http_transfer.h"
 
@@ -299,7 +298,6 @@ DWORD QueryInfo(Request *request, DWORD infoLevel, LPVOID buffer, LPDWORD buffer
 
 HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass, DWORD)
 {
-    if (FaultInjected("InternetOpenA", agent)) return nullptr;
     std::call_once(curlInitialised, [] { curl_global_init(CURL_GLOBAL_ALL); });
     Session *session = new Session;
     session->isSession = true;
@@ -314,7 +312,6 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
 HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
                                   DWORD_PTR)
 {
-    if (FaultInjected("InternetOpenUrlA", url)) return nullptr;
     HINTERNET opened = nullptr;
     DWORD error = CallWith<Session>(handle, [&](Session *session) {
         return OpenUrl(session, url, headers, headersLength, flags, &opened);
@@ -324,7 +321,6 @@ HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, 
 
 BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength, LPDWORD index)
 {
-    if (FaultInjected("HttpQueryInfoA", nullptr)) return FALSE;
     return Result(CallWith<Request>(handle, [&](Request *request) {
         return QueryInfo(request, infoLevel, buffer, bufferLength, index);
     }));
@@ -332,7 +328,6 @@ BOOL WINAPI HttpQueryInfoA(HINTERNET handle, DWORD infoLevel, LPVOID buffer, LPD
 
 BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, LPDWORD bufferLength)
 {
-    if (FaultInjected("InternetQueryOptionA", nullptr)) return FALSE;
     if (!bufferLength) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     if (option != INTERNET_OPTION_URL) return FailWith(ERROR_INTERNET_INVALID_OPTION, FALSE);
     return Result(CallWith<Request>(handle, [&](Request *request) {
@@ -347,7 +342,6 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
 // nothing. The sizes are those of text handed out (CopyText).
 BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer, LPDWORD bufferLength, DWORD flags)
 {
-    if (FaultInjected("InternetCombineUrlA", relativeUrl)) return FALSE;
     const DWORD known = ICU_NO_ENCODE | ICU_ENCODE_SPACES_ONLY;
     if (!baseUrl || !relativeUrl || !bufferLength || (flags & ~known) || (flags & known) == known)
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
@@ -362,18 +356,13 @@ BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer
 // ERROR_INTERNET_OPERATION_CANCELLED; the request's memory waits for it.
 BOOL WINAPI InternetReadFile(HINTERNET handle, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead)
 {
-    if (FaultInjected("InternetReadFile", nullptr)) return FALSE;
     return Result(CallWith<Request>(handle, [&](Request *request) {
         return ReadTransfer(&request->transfer, buffer, bytesToRead, bytesRead);
     }));
 }
 
-// An injected failure still releases the handle, as a failed fclose releases
-// its stream: a caller has nothing better to do with it than close it again.
 BOOL WINAPI InternetCloseHandle(HINTERNET handle)
 {
-    DWORD injected = 0;
-    bool fail = FaultRuleHit("InternetCloseHandle", nullptr, &injected);
     std::vector<Handle *> dead;
     {
         std::lock_guard<std::mutex> hold(handleLock);
@@ -382,7 +371,6 @@ BOOL WINAPI InternetCloseHandle(HINTERNET handle)
         CloseLocked(found->second, &dead);
     }
     FreeHandles(dead);
-    if (fail) return FailWith(injected, FALSE);
     return TRUE;
 }
 

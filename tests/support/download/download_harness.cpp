@@ -199,9 +199,10 @@ void ExpectErrorOfFirstFailureLine(const Download &download)
     if (errors.empty()) return;  // a test that watches the debugger output itself
     const std::string &line = errors[0];
     DWORD expected;
-    if (line.compare(0, 19, "HTTP Status Error: ") == 0)
-        expected = LARKSPAN_ERROR_HTTP_STATUS | (DWORD)std::stoul(line.substr(19));
-    else if (line.compare(0, 22, "Incomplete Body Error:") == 0)
+    const std::string status = LARKSPAN_LABEL_STATUS ": ", incomplete = LARKSPAN_LABEL_INCOMPLETE ": ";
+    if (line.compare(0, status.size(), status) == 0)
+        expected = LARKSPAN_ERROR_HTTP_STATUS | (DWORD)std::stoul(line.substr(status.size()));
+    else if (line.compare(0, incomplete.size(), incomplete) == 0)
         expected = 12030;
     else
         expected = (DWORD)std::stoul(line.substr(line.rfind(": ") + 2), nullptr, 16);

@@ -1,21 +1,14 @@
-// Fault injection: rules set by WinPosix_SetFaults, checked by every layer
-// function that can fail. The layer reads no rules from the environment: a
-// program the suites start with rules sets them itself
-// (tests/support/platform/faults_from_environment.cpp).
-#include "faults.h"
+// The fault rules and the call counts (fault_rules.h): parsed and kept here,
+// asked by the calls caught in fault_points.cpp.
+#include "fault_rules.h"
 
-#include "errors.h"
-
-#include <winposix.h>
-
-#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
-#include <sys/stat.h>
 
 namespace {
 
@@ -28,9 +21,27 @@ struct FaultRule {
     DWORD seen;
 };
 
-std::mutex faultLock;
-std::vector<FaultRule> faultRules;
-std::map<std::string, DWORD, std::less<>> callCounts;  // found without building a string
+// Made on first use: a program sets its rules from a static constructor
+// (faults_from_environment.cpp), which may run before this file's.
+struct Rules {
+    std::mutex lock;
+    std::vector<FaultRule> rules;
+    std::map<std::string, DWORD, std::less<>> callCounts;  // found without building a string
+};
+
+Rules &State()
+{
+    static Rules *state = new Rules;  // never destroyed: calls may come while the program exits
+    return *state;
+}
+
+thread_local int inside;  // calls of this file's functions under way on this thread
+
+// Marks this thread as inside the rules for as long as it lives.
+struct Inside {
+    Inside() { inside++; }
+    ~Inside() { inside--; }
+};
 
 bool EndsWith(const char *text, const std::string &tail)
 {
@@ -88,21 +99,28 @@ bool SetRulesLocked(const char *text)
         }
         start = comma + 1;
     }
-    faultRules.swap(rules);
-    callCounts.clear();
+    State().rules.swap(rules);
+    State().callCounts.clear();
     return true;
 }
 
 }  // namespace
 
+bool InsideFaultRules()
+{
+    return inside > 0;
+}
+
 bool FaultRuleHit(const char *function, const char *argument, DWORD *error, const char *second)
 {
-    std::lock_guard<std::mutex> hold(faultLock);
+    Inside mark;
+    std::lock_guard<std::mutex> hold(State().lock);
+    auto &callCounts = State().callCounts;
     auto counted = callCounts.find(function);
     if (counted == callCounts.end()) counted = callCounts.emplace(function, 0).first;
     counted->second++;
     bool hit = false;
-    for (FaultRule &rule : faultRules) {
+    for (FaultRule &rule : State().rules) {
         if (rule.function != function && rule.function != "*") continue;
         if (!rule.name.empty() && !EndsWith(argument, rule.name) && !EndsWith(second, rule.name)) continue;
         rule.seen++;
@@ -114,32 +132,18 @@ bool FaultRuleHit(const char *function, const char *argument, DWORD *error, cons
     return hit;
 }
 
-bool FaultInjected(const char *function, const char *argument, const char *second)
+bool SetFaultRules(const char *rules)
 {
-    DWORD error;
-    if (!FaultRuleHit(function, argument, &error, second)) return false;
-    SetThreadLastError(error);
-    return true;
+    Inside mark;
+    std::lock_guard<std::mutex> hold(State().lock);
+    return SetRulesLocked(rules);
 }
 
-bool RuntimeFaultInjected(const char *function, const char *argument)
+DWORD FaultCallCount(const char *function)
 {
-    DWORD error;
-    if (!FaultRuleHit(function, argument, &error)) return false;
-    SetThreadLastError(error);
-    errno = ErrnoFromError(error);
-    return true;
-}
-
-BOOL WinPosix_SetFaults(const char *rules)
-{
-    std::lock_guard<std::mutex> hold(faultLock);
-    return SetRulesLocked(rules) ? TRUE : FALSE;
-}
-
-DWORD WinPosix_CallCount(const char *function)
-{
-    std::lock_guard<std::mutex> hold(faultLock);
+    Inside mark;
+    std::lock_guard<std::mutex> hold(State().lock);
+    auto &callCounts = State().callCounts;
     auto found = callCounts.find(std::string_view(function ? function : ""));
     return found == callCounts.end() ? 0 : found->second;
 }
