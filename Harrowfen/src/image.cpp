@@ -43,8 +43,16 @@ struct Kind {
 struct Image {
     FILE *file;
     Offset size;
-    bool failed;  // a read failed, rather than ran past the end
+    DWORD error;  // a read failed, rather than ran past the end: why
 };
+
+// Why a runtime call on the file just failed. A runtime that failed without
+// a system call failing leaves nothing to say: a read fault, then.
+DWORD Failed()
+{
+    DWORD error = GetLastError();
+    return error ? error : ERROR_READ_FAULT;
+}
 
 // Whether `length` bytes at `offset` lie within `size`, without overflowing.
 bool Within(Offset offset, Offset length, Offset size)
@@ -58,11 +66,11 @@ bool ReadAt(Image *image, Offset offset, void *into, size_t length)
 {
     if (!Within(offset, length, image->size)) return false;
     if (fseek(image->file, (long)offset, SEEK_SET) != 0) {
-        image->failed = true;
+        image->error = Failed();
         return false;
     }
     if (fread(into, 1, length, image->file) == length) return true;
-    if (ferror(image->file)) image->failed = true;
+    if (ferror(image->file)) image->error = Failed();
     return false;
 }
 
@@ -195,64 +203,64 @@ const char *Examine(Image *image, Kind *kind)
     return "not a program image";
 }
 
-// Opens and examines one file; false if it could not be read, with the last error set.
-bool Inspect(const char *path, Kind *kind, const char **problem)
+// Opens and examines one file; 0, or the error it could not be read with.
+DWORD Inspect(const char *path, Kind *kind, const char **problem)
 {
     FILE *file = fopen(path, "rb");
-    if (!file) return false;
-    Image image = {file, 0, false};
+    if (!file) return GetLastError();
+    Image image = {file, 0, 0};
     long end = fseek(file, 0, SEEK_END) == 0 ? ftell(file) : -1;
-    if (end >= 0) {
+    if (end < 0) {
+        image.error = Failed();
+    } else {
         image.size = (Offset)end;
         *problem = Examine(&image, kind);
     }
-    DWORD error = GetLastError();
     fclose(file);
-    if (end >= 0 && !image.failed) return true;
-    SetLastError(error ? error : ERROR_READ_FAULT);
-    return false;
+    return image.error;
+}
+
+Verdict Fits(const char *waiting)
+{
+    return {kImageFits, waiting, "", 0};
 }
 
 }  // namespace
 
-ImageVerdict CheckImage(const char *installed, const char *waiting, const char **about, const char **why)
+Verdict CheckImage(const char *installed, const char *waiting)
 {
-    *about = waiting;
-    *why = "";
-    if (!installed) return kImageFits;
+    if (!installed) return Fits(waiting);
     Kind reference, candidate;
     const char *problem = NULL;
-    if (!Inspect(installed, &reference, &problem)) {
-        DWORD error = GetLastError();
+    if (DWORD error = Inspect(installed, &reference, &problem)) {
         // Nothing there after all (a dangling link): nothing to compare with.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kImageFits;
-        *about = installed;
-        SetLastError(error);
-        return kImageUnreadable;
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return Fits(waiting);
+        return {kImageUnreadable, installed, "", error};
     }
     // An installed file whose kind can't be read is no image to keep: it is replaced as any file.
-    if (reference.format == kNoImage) return kImageFits;
+    if (reference.format == kNoImage) return Fits(waiting);
 
     problem = NULL;
-    if (!Inspect(waiting, &candidate, &problem)) return kImageUnreadable;
+    if (DWORD error = Inspect(waiting, &candidate, &problem)) return {kImageUnreadable, waiting, "", error};
+    const char *why;
     if (candidate.format == kNoImage) {
-        *why = problem ? problem : "not a program image";
+        why = problem ? problem : "not a program image";
     } else if (candidate.format != reference.format) {
-        *why = "another kind of image";
+        why = "another kind of image";
     } else if (candidate.machine != reference.machine) {
-        *why = "another machine";
+        why = "another machine";
     } else if (candidate.width != reference.width) {
-        *why = reference.format == kPe ? "another width (PE32, PE32+)" : "another width (ELF class)";
+        why = reference.format == kPe ? "another width (PE32, PE32+)" : "another width (ELF class)";
     } else if (candidate.order != reference.order) {
-        *why = "another byte order";
+        why = "another byte order";
     } else if (candidate.role != reference.role) {
-        *why = candidate.role == kLibrary ? "a library in place of a program" : "a program in place of a library";
+        why = candidate.role == kLibrary ? "a library in place of a program" : "a program in place of a library";
     } else if (candidate.subsystem != reference.subsystem) {
-        *why = "another subsystem";
+        why = "another subsystem";
     } else if (problem) {
-        *why = problem;
+        why = problem;
     } else {
-        return kImageFits;
+        return Fits(waiting);
     }
-    return kImageRefused;
+    return {kImageRefused, waiting, why, 0};
 }

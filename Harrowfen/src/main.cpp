@@ -1,5 +1,6 @@
 // The updater: waits for the main application to close, replaces the
-// installation's files by their waiting versions, and starts it again.
+// installation's files by their waiting versions as one update (all of them,
+// or none), and starts it again whether or not the update went in.
 // Everything is relative to the current directory; no argument is read and
 // nothing is shown or reported.
 #include <windows.h>
@@ -19,7 +20,7 @@ extern "C" int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
     while (FindWindowW(kMainWindowClass, NULL)) Sleep(kPollIntervalMs);
 
-    for (const ReplacementRow &row : kReplacementTable) ReplaceRow(row);
+    ReplaceRows(kReplacementTable, 5);
 
     ShellExecuteW(NULL, L"open", kMainProgram, NULL, NULL, SW_SHOWNORMAL);
     return 0;

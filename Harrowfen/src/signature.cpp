@@ -59,7 +59,7 @@ enum Standing {
     kValid,        // see above; `signer` holds the signer's certificate
     kInvalid,      // a signature that does not verify, or can't be read; `problem` says which
     kUncheckable,  // WinVerifyTrust took it, but its digest is one the updater can't compute
-    kUnreadable,   // the file could not be read; GetLastError says why
+    kUnreadable,   // the file could not be read; `error` says why
 };
 
 // What is wrong with a signature that is present but not valid.
@@ -210,18 +210,16 @@ DigestCheck CheckSignedDigest(HCRYPTMSG message, const CMSG_SIGNER_INFO *signer)
     return check;
 }
 
-// `size` bytes at `offset` of `file`. False if the file ends before them
-// (GetLastError then ERROR_HANDLE_EOF) or the read fails.
-bool ReadAt(HANDLE file, ULONGLONG offset, void *into, DWORD size)
+// `size` bytes at `offset` of `file`: 0, ERROR_HANDLE_EOF if the file ends
+// before them, or the read's error.
+DWORD ReadAt(HANDLE file, ULONGLONG offset, void *into, DWORD size)
 {
     OVERLAPPED at = {};
     at.Offset = (DWORD)offset;
     at.OffsetHigh = (DWORD)(offset >> 32);
     DWORD got = 0;
-    if (!ReadFile(file, into, size, &got, &at)) return false;
-    if (got == size) return true;
-    SetLastError(ERROR_HANDLE_EOF);
-    return false;
+    if (!ReadFile(file, into, size, &got, &at)) return GetLastError();
+    return got == size ? 0 : ERROR_HANDLE_EOF;
 }
 
 DWORD Little(const BYTE *at, int bytes)
@@ -235,20 +233,25 @@ enum Table {
     kNoTable,      // no image headers that name a certificate table, or an empty one
     kSignedData,   // its first entry is PKCS #7 signed data, as signing tools write it
     kOtherTable,   // anything else, or a table past the end of the file
-    kTableUnread,  // a read failed; GetLastError says why
+    kTableUnread,  // a read failed; *error says why
 };
 
 // What the certificate table named by the image headers of `file` holds.
 // Only the table's first entry is read, as WinVerifyTrust reads only that.
 // Headers cut short name no table: that is no image, and WinVerifyTrust
 // finds no signature in it either.
-Table ReadCertificateTable(HANDLE file)
+Table ReadCertificateTable(HANDLE file, DWORD *error)
 {
     BYTE dos[64], headers[26], count[4], entry[8], certificate[8];
-    if (!ReadAt(file, 0, dos, sizeof dos)) return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    // What a read that failed makes of the table: the file's end before it, `cut`.
+    auto failed = [error](DWORD read, Table cut) {
+        *error = read;
+        return read == ERROR_HANDLE_EOF ? cut : kTableUnread;
+    };
+    if (DWORD read = ReadAt(file, 0, dos, sizeof dos)) return failed(read, kNoTable);
     if (dos[0] != 'M' || dos[1] != 'Z') return kNoTable;
     ULONGLONG pe = Little(dos + 0x3c, 4);
-    if (!ReadAt(file, pe, headers, sizeof headers)) return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    if (DWORD read = ReadAt(file, pe, headers, sizeof headers)) return failed(read, kNoTable);
     if (memcmp(headers, "PE\0\0", 4) != 0) return kNoTable;
     DWORD optionalSize = Little(headers + 20, 2), magic = Little(headers + 24, 2);
     DWORD directories = magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC   ? 96
@@ -257,16 +260,15 @@ Table ReadCertificateTable(HANDLE file)
     // The certificate table is data directory 4, the one given by file offset.
     if (!directories || optionalSize < directories + 5 * 8) return kNoTable;
     ULONGLONG optional = pe + 24;
-    if (!ReadAt(file, optional + directories - 4, count, sizeof count) ||
-        !ReadAt(file, optional + directories + 4 * 8, entry, sizeof entry))
-        return GetLastError() == ERROR_HANDLE_EOF ? kNoTable : kTableUnread;
+    DWORD read = ReadAt(file, optional + directories - 4, count, sizeof count);
+    if (!read) read = ReadAt(file, optional + directories + 4 * 8, entry, sizeof entry);
+    if (read) return failed(read, kNoTable);
     DWORD at = Little(entry, 4), size = Little(entry + 4, 4);
     if (Little(count, 4) <= IMAGE_DIRECTORY_ENTRY_SECURITY || size == 0) return kNoTable;
     // From here on something is there: what can't be read is no signature,
     // but the file is not unsigned either.
     if (size < sizeof certificate) return kOtherTable;
-    if (!ReadAt(file, at, certificate, sizeof certificate))
-        return GetLastError() == ERROR_HANDLE_EOF ? kOtherTable : kTableUnread;
+    if ((read = ReadAt(file, at, certificate, sizeof certificate))) return failed(read, kOtherTable);
     DWORD length = Little(certificate, 4), revision = Little(certificate + 4, 2), type = Little(certificate + 6, 2);
     if (length <= sizeof certificate || length > size || revision != WIN_CERT_REVISION_2_0 ||
         type != WIN_CERT_TYPE_PKCS_SIGNED_DATA)
@@ -302,24 +304,29 @@ bool VouchedForCodeSigning(PCCERT_CONTEXT signer, HCRYPTMSG message)
 }
 
 // Verifies the signature of the file under `path`. A valid one leaves a
-// copy of its signer's certificate in `signature->signer`.
-Standing Examine(const char *path, Signature *signature)
+// copy of its signer's certificate in `signature->signer`; a file that could
+// not be read, the error in *error.
+Standing Examine(const char *path, Signature *signature, DWORD *error)
 {
     signature->signer = NULL;
     signature->vouched = false;
     signature->problem = kDoesNotVerify;
     WCHAR widePath[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH)) return kUnreadable;
+    if (!MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, MAX_PATH)) {
+        *error = GetLastError();
+        return kUnreadable;
+    }
     // Shared as the runtime's fopen shares (the image check's): whatever that
     // check could read, this one can too.
     HANDLE file = CreateFileW(widePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) return kUnreadable;
-    Table table = ReadCertificateTable(file);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = GetLastError();
+        return kUnreadable;
+    }
+    Table table = ReadCertificateTable(file, error);
     if (table == kTableUnread || table == kOtherTable) {
-        DWORD error = GetLastError();
         CloseHandle(file);
-        SetLastError(error);
         signature->problem = kNoSignedData;
         return table == kTableUnread ? kUnreadable : kInvalid;
     }
@@ -393,54 +400,49 @@ bool SameKey(PCCERT_CONTEXT installed, PCCERT_CONTEXT waiting)
 
 }  // namespace
 
-ImageVerdict CheckPublisher(const char *installed, const char *waiting, const char **about, const char **why)
+Verdict CheckPublisher(const char *installed, const char *waiting)
 {
-    *about = waiting;
-    *why = "";
-    if (!installed) return kImageFits;
+    Verdict verdict = {kImageFits, waiting, "", 0};
+    if (!installed) return verdict;
     Signature publisher, signer;
-    switch (Examine(installed, &publisher)) {
-    case kUnreadable: {
-        DWORD error = GetLastError();
+    DWORD error = 0;
+    switch (Examine(installed, &publisher, &error)) {
+    case kUnreadable:
         // Nothing there after all (a dangling link): nothing to compare with.
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return kImageFits;
-        *about = installed;
-        SetLastError(error);
-        return kImageUnreadable;
-    }
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return verdict;
+        return {kImageUnreadable, installed, "", error};
     case kUnsigned:
         // An installation that is not signed updates as it always has.
-        return kImageFits;
+        return verdict;
     case kInvalid:
     case kUncheckable:
         // A signature is there, but names no publisher the updater can
         // trust: nothing may take the file's place, whoever signed it.
-        *about = installed;
-        *why = kInstalledWhy[publisher.problem];
-        return kImageRefused;
+        return {kImageRefused, installed, kInstalledWhy[publisher.problem], 0};
     case kValid:
         break;
     }
 
-    ImageVerdict verdict = kImageRefused;
-    switch (Examine(waiting, &signer)) {
-    case kUnreadable: verdict = kImageUnreadable; break;
-    case kUnsigned: *why = "not signed, unlike the installed file"; break;
+    verdict.kind = kImageRefused;
+    switch (Examine(waiting, &signer, &error)) {
+    case kUnreadable:
+        verdict.kind = kImageUnreadable;
+        verdict.error = error;
+        break;
+    case kUnsigned: verdict.why = "not signed, unlike the installed file"; break;
     case kInvalid:
-    case kUncheckable: *why = kWaitingWhy[signer.problem]; break;
+    case kUncheckable: verdict.why = kWaitingWhy[signer.problem]; break;
     case kValid:
         // The same publisher: the same subject, and the same key or a new one
         // a root this machine trusts for code signing vouches for.
         if (!SameSubject(publisher.signer, signer.signer))
-            *why = "signed by another publisher than the installed file";
-        else if (signer.vouched || SameKey(publisher.signer, signer.signer)) verdict = kImageFits;
-        else *why = "signed with a new key that no root trusted for code signing vouches for";
+            verdict.why = "signed by another publisher than the installed file";
+        else if (signer.vouched || SameKey(publisher.signer, signer.signer)) verdict.kind = kImageFits;
+        else verdict.why = "signed with a new key that no root trusted for code signing vouches for";
         CertFreeCertificateContext(signer.signer);
         break;
     }
-    DWORD error = GetLastError();
     CertFreeCertificateContext(publisher.signer);
-    SetLastError(error);
     return verdict;
 }
 
@@ -448,12 +450,10 @@ ImageVerdict CheckPublisher(const char *installed, const char *waiting, const ch
 
 // ELF files carry no such signature, and a PE image is never run here: no
 // file names a publisher, and every one fits.
-ImageVerdict CheckPublisher(const char *installed, const char *waiting, const char **about, const char **why)
+Verdict CheckPublisher(const char *installed, const char *waiting)
 {
     (void)installed;
-    *about = waiting;
-    *why = "";
-    return kImageFits;
+    return {kImageFits, waiting, "", 0};
 }
 
 #endif

@@ -10,10 +10,11 @@
 // Compares the signature of the file under `waiting` with that of the file
 // under `installed` (null, or a name that holds nothing: nothing to compare
 // with, so it fits). Answers as CheckImage does: kImageFits (the installed
-// file carries no valid signature, or the waiting one is signed by its
-// publisher), kImageRefused with `why` saying what is wrong, or
-// kImageUnreadable with the last error set and `about` naming the file.
-// Natively there is no such signature: every file fits.
-ImageVerdict CheckPublisher(const char *installed, const char *waiting, const char **about, const char **why);
+// file carries no signature at all, or the waiting one is signed by its
+// publisher), kImageRefused with `why` saying what is wrong (about the
+// installed file where its own signature names no publisher to trust), or
+// kImageUnreadable with the error. Natively there is no such signature:
+// every file fits.
+Verdict CheckPublisher(const char *installed, const char *waiting);
 
 #endif

@@ -1,15 +1,21 @@
-// One row replaced in this process, over the layer's fault injection: which
-// refusals are waited out, and the row's whole state space. For every
-// combination of what the installed, waiting and backup names can hold, a run
-// is stopped after each of its platform calls in turn (every call from then on
-// fails, so nothing more changes on disk), then a full run with the same files
-// held and one with the way clear; beyond that, two more backup names and
-// several stopped runs in a row, at random with a fixed seed. Whatever
-// happens, an installed name that held something holds it, or the new file,
-// once a run completes, and at every stop unless it held a file in use (the
-// one that is moved aside); the new file is never lost; folders and the targets of
-// links are never touched; and once the way is clear every plain waiting file
-// is installed.
+// Rows replaced in this process, over the layer's fault injection: which
+// refusals are waited out, and the state space of an update of two rows. For
+// every combination of what one row's installed, waiting and first backup
+// names can hold, beside a row whose new version waits (before it or after
+// it), a run is stopped after each of its platform calls in turn (every call
+// from then on fails, so nothing more changes on disk), then a full run with
+// the same files held and one with the way clear; beyond that, both rows at
+// random over more backup names (the update's mark among them), with several
+// stopped runs in a row, with a fixed seed. Whatever happens: an installed
+// name that held something holds it, or the new file, at every stop unless it
+// held a file in use (the one moved aside); the new file is never lost;
+// nothing appears that was not there; folders and the targets of links are
+// never touched; where the rows with a new version hold old and new files at
+// once, the update is marked, and each row holding its new file keeps its old
+// one; once a run completes those rows hold all old files or all new ones;
+// and once the way is clear every one of them holds its new file, or none
+// does where one waiting name or installed name holds what can't be taken (a
+// folder, a link), and no backup is left.
 #include "fault_rules.h"
 #include "files.h"
 #include "replace.h"
@@ -43,10 +49,11 @@ const int kRandomRuns = 10000;
 enum Holding { kNothing, kFile, kFolder, kLink, kDanglingLink, kHeldFile, kRunningFile, kHoldings };
 
 // The names of one row: installed, waiting, then the backup names.
-const int kInstalledName = 0, kWaitingName = 1, kNames = 2 + kBackupNames;
+const int kRows = 2, kInstalledName = 0, kWaitingName = 1, kNames = 2 + kBackupNames;
+const int kMarkName = 2 + kUpdateMarkName, kNothingBefore = 2 + kNothingBeforeName;
 
-struct RowState {
-    Holding holding[kNames];
+struct SetState {
+    Holding holding[kRows][kNames];
 };
 
 class RowStates : public ::testing::Test {
@@ -57,14 +64,18 @@ protected:
         std::error_code error;
         fs::path base = fs::is_directory("/dev/shm", error) ? fs::path("/dev/shm") : fs::temp_directory_path();
         folder = (base / ("harrowfen-states-" + std::to_string(getpid()))).string();
-        names[kInstalledName] = Path("Mapletide.dll");
-        names[kWaitingName] = Path("Mapletide.tmp");
-        backup = Path(kReplacementTable[2].backup);
-        row = {names[kInstalledName].c_str(), names[kWaitingName].c_str(), backup.c_str(), true};
-        for (int index = 0; index < kBackupNames; index++) {
-            char name[MAX_PATH];
-            ASSERT_TRUE(BackupName(row, index, name, sizeof name));
-            names[2 + index] = name;
+        const char *const installed[kRows] = {"Larkspan.dll", "Mapletide.dll"};
+        const char *const waiting[kRows] = {"Larkspan.tmp", "Mapletide.tmp"};
+        for (int r = 0; r < kRows; r++) {
+            names[r][kInstalledName] = Path(installed[r]);
+            names[r][kWaitingName] = Path(waiting[r]);
+            backup[r] = Path(std::string(installed[r]) + ".harrowfen-old");
+            table[r] = {names[r][kInstalledName].c_str(), names[r][kWaitingName].c_str(), backup[r].c_str(), true};
+            for (int index = 0; index < kBackupNames; index++) {
+                char name[MAX_PATH];
+                ASSERT_TRUE(BackupName(table[r], index, name, sizeof name));
+                names[r][2 + index] = name;
+            }
         }
     }
     void TearDown() override
@@ -77,12 +88,16 @@ protected:
     std::string Path(const std::string &name) const { return (fs::path(folder) / name).string(); }
 
     // The content that tells the entries apart: the old and new files, the stale backups.
-    static std::string Tag(int name)
+    static std::string Tag(int r, int name)
     {
-        return name == kInstalledName ? "old" : name == kWaitingName ? "new" : "stale " + std::to_string(name);
+        std::string row(1, (char)('A' + r));
+        return name == kInstalledName ? "old " + row
+               : name == kWaitingName ? "new " + row
+                                      : "stale " + row + std::to_string(name);
     }
 
     static std::string Base(const std::string &path) { return fs::path(path).filename().string(); }
+    std::string Target(int r, int name) const { return Path("target " + std::to_string(r) + std::to_string(name)); }
 
     // What stands under a path: "" for nothing.
     static std::string Describe(const std::string &path)
@@ -96,118 +111,166 @@ protected:
     }
 
     // Lays the state out in an empty folder; the rules that hold its held files.
-    std::string Stage(const RowState &state)
+    std::string Stage(const SetState &state)
     {
         std::error_code error;
         fs::remove_all(folder, error);
         fs::create_directories(folder);
         std::string holds;
-        for (int i = 0; i < kNames; i++) {
-            std::string tag = Tag(i);
-            switch (state.holding[i]) {
-            case kNothing: break;
-            case kHeldFile:
-                holds += "rename(" + Base(names[i]) + ")@1-=32,remove(" + Base(names[i]) + ")@1-=32,MoveFileExA(" +
-                         Base(names[i]) + ")@1-=32,";
-                WriteWholeFile(names[i], tag);
-                break;
-            case kRunningFile:
-                // Moving from a running file is allowed: only being replaced is refused.
-                holds += "remove(" + Base(names[i]) + ")@1-=5,";
-                if (i == kInstalledName) holds += "MoveFileExA(" + Base(names[i]) + ")@1-=5,";
-                // fall through
-            case kFile: WriteWholeFile(names[i], tag); break;
-            case kFolder:
-                fs::create_directories(names[i]);
-                WriteWholeFile(names[i] + "/inside", tag);
-                break;
-            case kLink:
-                WriteWholeFile(Path("target " + std::to_string(i)), tag);
-                fs::create_symlink("target " + std::to_string(i), names[i]);
-                break;
-            case kDanglingLink: fs::create_symlink("nowhere " + std::to_string(i), names[i]); break;
-            default: break;
+        for (int r = 0; r < kRows; r++) {
+            for (int i = 0; i < kNames; i++) {
+                const std::string &name = names[r][i], tag = Tag(r, i);
+                switch (state.holding[r][i]) {
+                case kNothing: break;
+                case kHeldFile:
+                    holds += "rename(" + Base(name) + ")@1-=32,remove(" + Base(name) + ")@1-=32,MoveFileExA(" +
+                             Base(name) + ")@1-=32,";
+                    WriteWholeFile(name, tag);
+                    break;
+                case kRunningFile:
+                    // Moving from a running file is allowed: only being replaced is refused.
+                    holds += "remove(" + Base(name) + ")@1-=5,";
+                    if (i == kInstalledName) holds += "MoveFileExA(" + Base(name) + ")@1-=5,";
+                    // fall through
+                case kFile: WriteWholeFile(name, tag); break;
+                case kFolder:
+                    fs::create_directories(name);
+                    WriteWholeFile(name + "/inside", tag);
+                    break;
+                case kLink:
+                    WriteWholeFile(Target(r, i), tag);
+                    fs::create_symlink(Base(Target(r, i)), name);
+                    break;
+                case kDanglingLink: fs::create_symlink("nowhere " + std::to_string(r) + std::to_string(i), name); break;
+                default: break;
+                }
+                before[r][i] = Describe(name);
             }
         }
-        for (int i = 0; i < kNames; i++) before[i] = Describe(names[i]);
         return holds;
     }
 
-    // Replaces the row under `rules`; the number of platform calls it made.
+    // Replaces the rows under `rules`; the number of platform calls it made.
     unsigned Run(const std::string &rules)
     {
         EXPECT_TRUE(SetFaultRules(rules.c_str()));
-        ReplaceRow(row, kNoPatience);
-        unsigned calls = FaultCallCount("GetFileAttributesA") + FaultCallCount("rename") +
-                         FaultCallCount("remove") + FaultCallCount("MoveFileExA") +
-                         FaultCallCount("fopen");
+        ReplaceRows(table, kRows, kNoPatience);
+        unsigned calls = 0;
+        for (const char *function : {"GetFileAttributesA", "rename", "remove", "MoveFileExA", "CreateHardLinkA", "fopen"})
+            calls += FaultCallCount(function);
         SetFaultRules(nullptr);
         return calls;
     }
 
     static bool Plain(Holding holding) { return holding == kFile || holding == kHeldFile || holding == kRunningFile; }
+    static bool Ours(Holding holding) { return holding != kNothing && holding != kFolder; }
+
+    // The old file of row `r` as an update sees it, where the state holds no
+    // mark: the installed one, or one a stopped run left aside and the next
+    // puts back (the newest backup); "" for none.
+    std::string OldOf(const SetState &state, int r) const
+    {
+        if (state.holding[r][kInstalledName] != kNothing) return before[r][kInstalledName];
+        for (int i = 2 + kOldFileNames - 1; i >= 2; i--)
+            if (Ours(state.holding[r][i])) return before[r][i];
+        return "";
+    }
 
     // What must hold after any run; `complete`: after a full run, `clear`:
     // after one with nothing held.
-    void Check(const RowState &state, bool complete, bool clear)
+    void Check(const SetState &state, bool complete, bool clear)
     {
-        std::string now[kNames];
-        for (int i = 0; i < kNames; i++) now[i] = Describe(names[i]);
-        const std::string &installed = now[kInstalledName], &oldOne = before[kInstalledName];
-        const std::string &newOne = before[kWaitingName];
-        bool update = Plain(state.holding[kWaitingName]), folder = state.holding[kInstalledName] == kFolder;
-        auto anywhereAside = [&](const std::string &what) {
-            for (int i = 2; i < kNames; i++)
-                if (now[i] == what) return true;
-            return false;
-        };
-
-        // Things only move: nothing new appears, nothing is doubled.
-        std::multiset<std::string> was(before, before + kNames), is(now, now + kNames);
-        for (const std::string &what : is) {
-            if (what.empty()) continue;
-            ASSERT_EQ(1u, is.count(what)) << what;
-            ASSERT_EQ(1u, was.count(what)) << what;
-        }
-        for (int i = 0; i < kNames; i++) {
-            if (state.holding[i] == kFolder) {
-                ASSERT_EQ(before[i], now[i]) << "a folder moved: " << names[i];
+        std::string now[kRows][kNames];
+        std::set<std::string> was{""};
+        for (int r = 0; r < kRows; r++)
+            for (int i = 0; i < kNames; i++) {
+                now[r][i] = Describe(names[r][i]);
+                was.insert(before[r][i]);
             }
-            if (state.holding[i] != kLink) continue;
-            ASSERT_EQ(Tag(i), ReadWholeFile(Path("target " + std::to_string(i)))) << "a link's target changed";
+        bool marked0 = false, marked = false, refused = false, anyUpdate = false, anyNew = false, anyOld = false;
+        bool markable = false;  // a row with a new version has its mark name free
+        for (int r = 0; r < kRows; r++) {
+            const Holding *holding = state.holding[r];
+            marked0 = marked0 || Ours(holding[kMarkName]);
+            marked = marked || (!now[r][kMarkName].empty() && holding[kMarkName] != kFolder);
+            bool update = Plain(holding[kWaitingName]);
+            refused = refused || (holding[kWaitingName] != kNothing && !update) ||
+                      (update && holding[kInstalledName] == kFolder);
+            if (!update) continue;
+            markable = markable || holding[kMarkName] != kFolder;
+            anyUpdate = true;
+            (now[r][kInstalledName] == before[r][kWaitingName] ? anyNew : anyOld) = true;
         }
-        if (update) {
-            ASSERT_TRUE(now[kWaitingName] == newOne || installed == newOne) << "the new file was lost";
-        } else {
-            ASSERT_EQ(newOne, now[kWaitingName]);
-        }
-        if (!oldOne.empty() && !folder) {
-            ASSERT_TRUE(installed == oldOne || installed == newOne || (installed.empty() && anywhereAside(oldOne)))
-                << "the old file was lost";
+
+        for (int r = 0; r < kRows; r++) {
+            SCOPED_TRACE("row " + std::to_string(r));
+            const Holding *holding = state.holding[r];
+            const std::string &installed = now[r][kInstalledName], &newOne = before[r][kWaitingName];
+            // Things only move, or take a second name: nothing new appears.
+            for (int i = 0; i < kNames; i++) {
+                ASSERT_EQ(1u, was.count(now[r][i])) << names[r][i] << " holds " << now[r][i];
+                if (holding[i] == kFolder) {
+                    ASSERT_EQ(before[r][i], now[r][i]) << "a folder moved: " << names[r][i];
+                }
+                if (holding[i] == kLink) {
+                    ASSERT_EQ(Tag(r, i), ReadWholeFile(Target(r, i))) << "a link's target changed";
+                }
+            }
+            if (Plain(holding[kWaitingName])) {
+                ASSERT_TRUE(now[r][kWaitingName] == newOne || installed == newOne) << "the new file was lost";
+            } else if (!(marked0 && before[r][kWaitingName].empty())) {
+                ASSERT_EQ(before[r][kWaitingName], now[r][kWaitingName]);
+            }
             // Only a file in use is moved aside: any other is replaced in one step.
-            if (complete || state.holding[kInstalledName] != kRunningFile) {
+            if (!before[r][kInstalledName].empty() && holding[kInstalledName] != kFolder &&
+                (complete || holding[kInstalledName] != kRunningFile)) {
                 ASSERT_FALSE(installed.empty()) << "the installed name was left empty";
             }
+            // A row holding its new file while the update is marked keeps its old one, to be put back.
+            if (!marked0 && marked && Plain(holding[kWaitingName]) && installed == newOne) {
+                std::string oldOne = OldOf(state, r);
+                bool kept = oldOne.empty() ? !now[r][kNothingBefore].empty() : false;
+                for (int i = 2; i < 2 + kOldFileNames; i++) kept = kept || now[r][i] == oldOne;
+                ASSERT_TRUE(kept) << "the old file is not kept";
+            }
+        }
+        // Old and new at once only while the update is marked: the next run can tell.
+        ASSERT_FALSE(anyNew && anyOld && !marked) << "old and new files at once, and no mark";
+        // A state that held a mark may hold backups that can't be moved back
+        // while held: then the mark stays, for the next run.
+        if (complete && !marked0) {
+            ASSERT_FALSE(anyNew && anyOld) << "old and new files at once after a full run";
         }
         if (!clear) return;
 
-        if (folder) {
-            for (int i = 0; i < kNames; i++) ASSERT_EQ(before[i], now[i]);
-            return;
+        ASSERT_FALSE(marked) << "the mark stayed";
+        refused = refused || !markable;
+        // A state that holds a mark already may be taken back first, which
+        // puts files under waiting names: only what holds for any state then.
+        if (!marked0) {
+            ASSERT_EQ(anyUpdate && !refused, anyNew) << (refused ? "installed though refused" : "not installed");
         }
-        std::string restored = oldOne;
-        for (int i = 2; i < kNames && oldOne.empty(); i++)
-            if (!before[i].empty() && state.holding[i] != kFolder) restored = before[i];
-        ASSERT_EQ(update ? newOne : restored, installed);
-        for (int i = 2; i < kNames; i++) {
-            if (state.holding[i] == kFolder) continue;
-            ASSERT_EQ("", now[i]) << "left over: " << names[i];
+        for (int r = 0; r < kRows; r++) {
+            SCOPED_TRACE("row " + std::to_string(r));
+            const Holding *holding = state.holding[r];
+            for (int i = 2; i < kNames; i++) {
+                if (holding[i] == kFolder) continue;
+                ASSERT_EQ("", now[r][i]) << "left over: " << names[r][i];
+            }
+            if (marked0) continue;
+            bool update = Plain(holding[kWaitingName]);
+            if (update && !refused) {
+                ASSERT_EQ("", now[r][kWaitingName]);
+            } else if (holding[kInstalledName] != kFolder) {
+                ASSERT_EQ(OldOf(state, r), now[r][kInstalledName]);
+                ASSERT_EQ(before[r][kWaitingName], now[r][kWaitingName]);
+            }
         }
     }
 
     // Stopped runs in a row, then a full run with the files held and one with
     // the way clear. 0 as a stop: not stopped.
-    void RunAndCheck(const RowState &state, const std::vector<unsigned> &stops)
+    void RunAndCheck(const SetState &state, const std::vector<unsigned> &stops)
     {
         std::string holds = Stage(state);
         for (unsigned stop : stops) {
@@ -220,53 +283,71 @@ protected:
         Check(state, true, true);
     }
 
-    static std::string Describe(const RowState &state, int names)
+    static std::string Describe(const SetState &state, int used)
     {
         static const char *const words[kHoldings] = {"nothing",       "file",      "folder",      "link",
                                                      "dangling link", "held file", "running file"};
         std::string text;
-        for (int i = 0; i < names; i++) text += std::string(i ? ", " : "") + words[state.holding[i]];
+        for (int r = 0; r < kRows; r++)
+            for (int i = 0; i < used; i++)
+                text += std::string(r || i ? ", " : "") + words[state.holding[r][i]];
         return text;
     }
 
-    std::string folder, names[kNames], backup, before[kNames];
-    ReplacementRow row;
+    // Every state of the installed, waiting and first backup names of row
+    // `subject`, the other row's new version waiting, stopped after every call.
+    void EveryStateOfOneRow(int subject)
+    {
+        unsigned states = 0, stops = 0;
+        SetState state = {};
+        int other = 1 - subject;
+        state.holding[other][kInstalledName] = kFile;
+        state.holding[other][kWaitingName] = kFile;
+        for (int installed = 0; installed < kHoldings; installed++)
+            for (int waiting = 0; waiting < kHoldings; waiting++)
+                for (int backup = 0; backup < kHoldings; backup++) {
+                    state.holding[subject][kInstalledName] = (Holding)installed;
+                    state.holding[subject][kWaitingName] = (Holding)waiting;
+                    state.holding[subject][2] = (Holding)backup;
+                    SCOPED_TRACE(Describe(state, 3));
+                    std::string holds = Stage(state);
+                    unsigned calls = Run(holds);
+                    states++;
+                    for (unsigned stop = 1; stop <= calls + 1; stop++) {
+                        SCOPED_TRACE("stopped at call " + std::to_string(stop));
+                        RunAndCheck(state, {stop == calls + 1 ? 0 : stop});
+                        if (HasFatalFailure()) return;
+                        stops += stop <= calls;
+                    }
+                }
+        printf("%u states, %u stopped runs\n", states, stops);
+    }
+
+    std::string folder, names[kRows][kNames], backup[kRows], before[kRows][kNames];
+    ReplacementRow table[kRows];
 };
 
-TEST_F(RowStates, EveryStateStoppedAfterEveryCall)
+TEST_F(RowStates, EveryStateOfTheFirstRowStoppedAfterEveryCall)
 {
-    unsigned states = 0, stops = 0;
-    RowState state = {};
-    for (int installed = 0; installed < kHoldings; installed++)
-        for (int waiting = 0; waiting < kHoldings; waiting++)
-            for (int backup = 0; backup < kHoldings; backup++) {
-                state.holding[kInstalledName] = (Holding)installed;
-                state.holding[kWaitingName] = (Holding)waiting;
-                state.holding[2] = (Holding)backup;
-                SCOPED_TRACE(Describe(state, 3));
-                std::string holds = Stage(state);
-                unsigned calls = Run(holds);
-                states++;
-                for (unsigned stop = 1; stop <= calls + 1; stop++) {
-                    SCOPED_TRACE("stopped at call " + std::to_string(stop));
-                    RunAndCheck(state, {stop == calls + 1 ? 0 : stop});
-                    if (HasFatalFailure()) return;
-                    stops += stop <= calls;
-                }
-            }
-    printf("%u states, %u stopped runs\n", states, stops);
+    EveryStateOfOneRow(0);
+}
+
+TEST_F(RowStates, EveryStateOfTheSecondRowStoppedAfterEveryCall)
+{
+    EveryStateOfOneRow(1);
 }
 
 TEST_F(RowStates, RandomStatesStoppedSeveralTimes)
 {
     std::mt19937 random(11);
-    const int used[] = {kInstalledName, kWaitingName, 2, 3, kNames - 1};
+    const int used[] = {kInstalledName, kWaitingName, 2, 3, kMarkName};
     unsigned stops = 0;
     for (int run = 0; run < kRandomRuns; run++) {
-        RowState state = {};
-        for (int name : used) state.holding[name] = (Holding)(random() % kHoldings);
+        SetState state = {};
+        for (int r = 0; r < kRows; r++)
+            for (int name : used) state.holding[r][name] = (Holding)(random() % kHoldings);
         std::vector<unsigned> points(1 + random() % 3);
-        for (unsigned &point : points) point = 1 + random() % 16;
+        for (unsigned &point : points) point = 1 + random() % 30;
         stops += (unsigned)points.size();
         SCOPED_TRACE(Describe(state, kNames) + ", stopped at " + std::to_string(points[0]) + " ...");
         RunAndCheck(state, points);
@@ -295,15 +376,15 @@ TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
     };
     for (const auto &each : cases) {
         SCOPED_TRACE(each.rule);
-        RowState state = {};
-        state.holding[kInstalledName] = kFile;
-        state.holding[kWaitingName] = kFile;
+        SetState state = {};
+        state.holding[1][kInstalledName] = kFile;
+        state.holding[1][kWaitingName] = kFile;
         Stage(state);
         ASSERT_TRUE(SetFaultRules(each.rule));
-        ReplaceRow(row, {10000, 1});
+        ReplaceRows(&table[1], 1, {10000, 1});
         EXPECT_EQ(each.moves, FaultCallCount("MoveFileExA") + FaultCallCount("rename"));
-        EXPECT_EQ(each.replaced ? "new" : "old", ReadWholeFile(names[kInstalledName]));
-        EXPECT_EQ("", Describe(backup));
+        EXPECT_EQ(each.replaced ? "new B" : "old B", ReadWholeFile(names[1][kInstalledName]));
+        for (int i = 2; i < kNames; i++) EXPECT_EQ("", Describe(names[1][i]));
     }
 }
 
@@ -311,15 +392,15 @@ TEST_F(RowStates, OnlyRefusalsThatCanEndAreRetried)
 // done on a guess, and a run that can see restores the right one.
 TEST_F(RowStates, NameThatCannotBeLookedAtStopsTheRow)
 {
-    RowState state = {};
-    state.holding[2] = kFile;
-    state.holding[3] = kFile;
+    SetState state = {};
+    state.holding[1][2] = kFile;
+    state.holding[1][3] = kFile;
     Stage(state);
-    Run("GetFileAttributesA(" + Base(names[3]) + ")@1-=5");
-    EXPECT_EQ("", Describe(names[kInstalledName]));
+    Run("GetFileAttributesA(" + Base(names[1][3]) + ")@1-=5");
+    EXPECT_EQ("", Describe(names[1][kInstalledName]));
     Run("");
-    EXPECT_EQ(before[3], Describe(names[kInstalledName]));
-    EXPECT_EQ("", Describe(names[2]));
+    EXPECT_EQ(before[1][3], Describe(names[1][kInstalledName]));
+    EXPECT_EQ("", Describe(names[1][2]));
 }
 
 // A read-only file system refuses for good, and says which refusal it is.

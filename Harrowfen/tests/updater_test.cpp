@@ -9,7 +9,12 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include "fault_rules.h"
+#endif
+
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -138,6 +143,15 @@ protected:
         return left;
     }
 
+    // Removes what the installation folder holds (the folder may be the
+    // current directory of a program the updater started, which keeps it).
+    void EmptyInstallation() const
+    {
+        std::error_code error;
+        for (const auto &entry : std::filesystem::directory_iterator(install.Folder(), error))
+            std::filesystem::remove_all(entry.path(), error);
+    }
+
     // Replaced; `staleBackups`: backups that could not be removed and stay.
     void ExpectReplaced(int row, int staleBackups = 0)
     {
@@ -183,33 +197,17 @@ TEST_F(UpdaterTest, WaitsWhileTheMainWindowExists)
     EXPECT_EQ(1u, Launches());
 }
 
-// Only a plain file under the waiting name is an update: nothing there, a
-// folder, or (natively) a dangling link or a FIFO leave the installed file as
-// it is.
-TEST_F(UpdaterTest, WaitingNameWithoutAFileLeavesItsInstalledFileAlone)
+// Rows with nothing under the waiting name take no part in the update: the
+// others go in, and a row with nothing installed yet takes its new file.
+TEST_F(UpdaterTest, RowsWithoutAWaitingFileTakeNoPart)
 {
     Stage(install.Folder());
     std::filesystem::remove(At("Mapletide.tmp"));
-    std::filesystem::remove(At("Glimmerock.tmp"));
-    std::filesystem::create_directories(At("Glimmerock.tmp/inside"));
-    std::filesystem::remove(At("wrenmarsh.dat"));  // and a row with nothing installed yet
-    std::vector<int> untouched{1, 2}, replaced{0, 3, 4};
-#ifndef _WIN32
-    std::filesystem::remove(At("Larkspan.tmp"));
-    std::filesystem::create_symlink("nowhere", At("Larkspan.tmp"));
-    std::filesystem::remove(At("Quillbrook.tmp"));
-    ASSERT_EQ(0, mkfifo(At("Quillbrook.tmp").c_str(), 0600));
-    untouched = {0, 1, 2, 4};
-    replaced = {3};
-#endif
+    std::filesystem::remove(At("wrenmarsh.dat"));
     ASSERT_TRUE(RunUpdater());
-    for (int row : untouched) {
-        ExpectUntouched(row);
-        EXPECT_EQ(row != 2, Taken(kRows[row].waiting)) << kRows[row].waiting;
-        EXPECT_EQ(0, BackupsLeft(row)) << kRows[row].installed;
-    }
-    EXPECT_TRUE(std::filesystem::is_directory(At("Glimmerock.tmp/inside")));
-    for (int row : replaced) ExpectReplaced(row);
+    ExpectUntouched(2);
+    EXPECT_EQ(0, BackupsLeft(2));
+    for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
     EXPECT_EQ(1u, Launches());
 }
 
@@ -278,45 +276,53 @@ TEST_F(UpdaterTest, FilesOfOthersAreLeftAlone)
     for (int row : {0, 1, 2, 4}) ExpectReplaced(row);
 }
 
-// A backup name that can't be freed is passed over: a folder there, or a
-// stale backup that another process keeps open.
-TEST_F(UpdaterTest, BackupThatCannotBeRemovedDoesNotBlockItsRow)
+// A backup left by an earlier update that can't be removed (here another
+// process keeps it open) keeps the next update waiting: a run stopped in
+// that update would take it for one of the update's own. The run after it is
+// let go removes it and goes on. A folder under a backup name is passed over.
+TEST_F(UpdaterTest, BackupThatCannotBeRemovedKeepsTheUpdateWaiting)
 {
     Stage(install.Folder());
     std::filesystem::create_directories(At(Backup(2) + "/inside"));
     WriteWholeFile(At(Backup(1)), "stale");
-    const int heldBackups = 1;
     Environment environment;
     Process holder;
 #ifdef _WIN32
-    ASSERT_TRUE(StartMainWindow(&holder, 0, At(Backup(1)), 60000));
+    // Held for longer than the updater's patience with it.
+    ASSERT_TRUE(StartMainWindow(&holder, 0, At(Backup(1)), 11500));
 #else
-    environment = {{"WINPOSIX_FAULTS", "remove(" + Backup(1) + ")@1-=32"}};
+    environment = {{"WINPOSIX_FAULTS", "remove(" + Backup(1) + ")@1-=5"}};
 #endif
     ASSERT_TRUE(RunUpdater(environment));
-    for (int row : {0, 3, 4}) ExpectReplaced(row);
-    ExpectReplaced(1, heldBackups);
-    ExpectReplaced(2, 1);
+    for (int row = 0; row < 5; row++) {
+        ExpectUntouched(row);
+        EXPECT_TRUE(Content(kRows[row].waiting) == NewContent(row)) << kRows[row].waiting;
+    }
+    EXPECT_TRUE(Taken(Backup(1)));
+#ifdef _WIN32
+    EXPECT_TRUE(WaitForProgram(holder, 20000, nullptr));
+#endif
+    ASSERT_TRUE(RunUpdater());
+    for (int row = 0; row < 5; row++) ExpectReplaced(row, row == 2);
     EXPECT_TRUE(std::filesystem::is_directory(At(Backup(2) + "/inside")));
-    // The next run still finds its way past them.
-    Stage(install.Folder());
-    ASSERT_TRUE(RunUpdater(environment));
-    for (int row = 0; row < 5; row++) ExpectReplaced(row, row == 1 ? heldBackups : row == 2);
 }
 
 // A download still writing its waiting file (here this process, through the
-// runtime's fopen) holds it in use: the row is left for a later run rather
+// runtime's fopen) holds it in use: the update is left for a later run rather
 // than install half a file.
-TEST_F(UpdaterTest, WaitingFileStillBeingWrittenIsLeftWaiting)
+TEST_F(UpdaterTest, WaitingFileStillBeingWrittenKeepsTheUpdateWaiting)
 {
     Stage(install.Folder());
     FILE *download = fopen(At("Larkspan.tmp").c_str(), "ab");
     ASSERT_TRUE(download);
     ASSERT_TRUE(RunUpdater());
-    ExpectUntouched(0);
-    EXPECT_TRUE(ReadWholeFile(At("Larkspan.tmp")) == NewContent(0));
-    EXPECT_EQ(0, BackupsLeft(0));
-    for (int row = 1; row < 5; row++) ExpectReplaced(row);
+    for (int row = 0; row < 5; row++) {
+        ExpectUntouched(row);
+        EXPECT_TRUE(Content(kRows[row].waiting) == NewContent(row)) << kRows[row].waiting;
+        // The update's mark, a second name of the file still being written,
+        // can't be removed while it is written: it stays for the next run.
+        EXPECT_EQ(row == 0 ? 1 : 0, BackupsLeft(row)) << kRows[row].installed;
+    }
     fclose(download);
     Stage(install.Folder());
     ASSERT_TRUE(RunUpdater());
@@ -540,7 +546,7 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
         chmod(waiting.c_str(), (mode_t)each.waitingMode);
 #endif
         debugLines.clear();
-        ReplaceRow(row, {0, 0});
+        ReplaceRows(&row, 1, {0, 0});
         EXPECT_TRUE(ReadWholeFile(installed) == (fits ? each.waiting : each.installed));
         EXPECT_EQ(!fits, FileExists(waiting));
         EXPECT_FALSE(FileExists(backup));
@@ -571,6 +577,117 @@ TEST_F(UpdaterTest, OnlyAWholeImageOfItsKindReplacesAnImage)
 #else
     umask(previousMask);
 #endif
+}
+
+// Of the rows whose new version waits, every one goes in or none does: every
+// waiting file is judged before an installed name changes, and one refused
+// row keeps them all waiting, with one debugger line per refused row; a row
+// that can't be replaced once replacing has begun puts back the rows already
+// replaced. In this process, with no patience; natively also over the
+// layer's fault injection.
+TEST_F(UpdaterTest, OneRefusedRowKeepsTheWholeUpdateWaiting)
+{
+    std::string names[5][3];
+    ReplacementRow rows[5];
+    for (int row = 0; row < 5; row++) {
+        names[row][0] = At(kRows[row].installed), names[row][1] = At(kRows[row].waiting);
+        names[row][2] = At(kRows[row].backup);
+        rows[row] = {names[row][0].c_str(), names[row][1].c_str(), names[row][2].c_str(), kRows[row].program};
+    }
+    const std::string page = "<!DOCTYPE html><html>Not Found</html>";
+    const struct {
+        const char *what;
+        std::function<void()> lay;  // after Stage
+        std::string faults;
+        std::vector<std::string> lines;  // how each line starts
+    } cases[] = {
+        {"a library cut short among five",
+         [&] {
+             WriteWholeFile(At("Mapletide.dll"), standIn);
+             WriteWholeFile(At("Mapletide.tmp"), standIn.substr(0, standIn.size() / 2));
+         },
+         "", {"Image Error: " + At("Mapletide.tmp") + ": "}},
+        {"a folder under a waiting name",
+         [&] {
+             std::filesystem::remove(At("Glimmerock.tmp"));
+             std::filesystem::create_directories(At("Glimmerock.tmp/inside"));
+         },
+         "", {"Update Error: " + At("Glimmerock.tmp") + ": a folder, not a file"}},
+#ifndef _WIN32
+        {"a dangling link and a FIFO under waiting names",
+         [&] {
+             std::filesystem::remove(At("Larkspan.tmp"));
+             std::filesystem::create_symlink("nowhere", At("Larkspan.tmp"));
+             std::filesystem::remove(At("Quillbrook.tmp"));
+             mkfifo(At("Quillbrook.tmp").c_str(), 0600);
+         },
+         "",
+         {"Update Error: " + At("Larkspan.tmp") + ": a link, not a file",
+          "Update Error: " + At("Quillbrook.tmp") + ": a device, not a file"}},
+        {"a row busy past its patience after two rows went in", [] {}, "MoveFileExA(Mapletide.tmp)@1-=32",
+         {"Update Error: " + At("Mapletide.dll") + ": still in use, 20"}},
+#endif
+    };
+    DebugWatchStart(OnDebugLine, nullptr);
+    for (const auto &each : cases) {
+        SCOPED_TRACE(each.what);
+        EmptyInstallation();
+        Stage(install.Folder());
+        each.lay();
+        std::string laid[5][2];
+        for (int row = 0; row < 5; row++)
+            for (int name : {0, 1}) laid[row][name] = Content(name ? kRows[row].waiting : kRows[row].installed);
+        debugLines.clear();
+#ifndef _WIN32
+        ASSERT_TRUE(SetFaultRules(each.faults.c_str()));
+#endif
+        ReplaceRows(rows, 5, {0, 0});
+#ifndef _WIN32
+        SetFaultRules(nullptr);
+#endif
+        for (int row = 0; row < 5; row++) {
+            SCOPED_TRACE(kRows[row].installed);
+            EXPECT_TRUE(Content(kRows[row].installed) == laid[row][0]);
+            EXPECT_TRUE(Taken(kRows[row].waiting));
+            EXPECT_TRUE(Content(kRows[row].waiting) == laid[row][1]);
+            EXPECT_EQ(0, BackupsLeft(row));
+        }
+        EXPECT_EQ(each.lines.size(), debugLines.size());
+        for (size_t i = 0; i < debugLines.size() && i < each.lines.size(); i++)
+            EXPECT_EQ(0u, debugLines[i].find(each.lines[i])) << debugLines[i];
+    }
+    DebugWatchStop();
+}
+
+// An update stopped after two rows went in (a kill, a power cut) leaves the
+// update's mark and those rows' old files kept: the next run finishes it, or
+// takes it back where a row that still waits is refused now, and starts the
+// application either way.
+TEST_F(UpdaterTest, InterruptedUpdateIsFinishedOrTakenBack)
+{
+    for (bool refused : {false, true}) {
+        SCOPED_TRACE(refused ? "taken back" : "finished");
+        EmptyInstallation();
+        Stage(install.Folder());
+        const std::string page = "<!DOCTYPE html><html>Not Found</html>";
+        std::filesystem::create_hard_link(At("Larkspan.tmp"), At(Backup(0, kUpdateMarkName)));
+        for (int row : {0, 1}) {
+            std::filesystem::create_hard_link(At(kRows[row].installed), At(Backup(row)));
+            std::filesystem::rename(At(kRows[row].waiting), At(kRows[row].installed));
+        }
+        if (refused) WriteWholeFile(At("Quillbrook.tmp"), page);
+        ASSERT_TRUE(RunUpdater());
+        for (int row = 0; row < 5; row++) {
+            if (!refused) {
+                ExpectReplaced(row);
+                continue;
+            }
+            ExpectUntouched(row);
+            EXPECT_TRUE(Content(kRows[row].waiting) == (row == 4 ? page : NewContent(row))) << kRows[row].waiting;
+            EXPECT_EQ(0, BackupsLeft(row)) << kRows[row].installed;
+        }
+        EXPECT_EQ(1u, Launches());
+    }
 }
 
 #ifdef _WIN32
@@ -605,14 +722,17 @@ TEST_F(UpdaterTest, RunningMainApplicationIsReplacedThroughABackup)
     ASSERT_TRUE(FileExists(At("window.ready")));
     ASSERT_TRUE(RunUpdater());
     for (int row = 0; row < 4; row++) ExpectReplaced(row);
-    ExpectReplaced(4, 1);
+    // The old file under its second name and under the one it was moved aside to.
+    ExpectReplaced(4, 2);
     EXPECT_EQ(1u, Launches());
     EXPECT_TRUE(WaitForProgram(main, 20000, nullptr));
     ASSERT_TRUE(RunUpdater());
     ExpectReplaced(4);
 }
 
-TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
+// A row busy past its patience after two rows went in: they are put back,
+// the new files waiting again, and the application starts all the same.
+TEST_F(UpdaterTest, WaitingFileThatStaysHeldKeepsTheUpdateWaiting)
 {
     Stage(install.Folder());
     Process main;
@@ -620,17 +740,18 @@ TEST_F(UpdaterTest, WaitingFileThatStaysHeldLeavesTheInstalledFile)
     ASSERT_TRUE(StartMainWindow(&main, 100, At("Mapletide.tmp"), 11500));
     ASSERT_TRUE(RunUpdater());
     EXPECT_TRUE(WaitForProgram(main, 20000, nullptr));
-    ExpectUntouched(2);
-    EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
-    EXPECT_FALSE(FileExists(At(Backup(2))));
-    for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
+    for (int row = 0; row < 5; row++) {
+        ExpectUntouched(row);
+        EXPECT_TRUE(Content(kRows[row].waiting) == NewContent(row)) << kRows[row].waiting;
+        EXPECT_EQ(0, BackupsLeft(row)) << kRows[row].installed;
+    }
     EXPECT_EQ(1u, Launches());
 }
 
 // Wine reports a Unix symbolic link as the file it leads to, and moving or
 // removing the link moves or removes that file: the updater still tells links
-// apart. A waiting link is no update, and a link under a backup name is not a
-// stale backup to remove. The links are laid out by the host before the suite
+// apart. A waiting link is refused, which keeps the whole update waiting, and
+// a link under a backup name is not a stale backup to remove. The links are laid out by the host before the suite
 // (unix-link under HARROWFEN_HOST_FILES: a folder holding install/Larkspan.tmp, a link to
 // elsewhere/x.txt, and install/Glimmerock.dll.harrowfen-old, a link to elsewhere/y.txt).
 TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
@@ -649,7 +770,8 @@ TEST_F(UpdaterTest, WaitingNameThatIsAUnixLinkLeavesBothFilesAlone)
     EXPECT_TRUE(ReadWholeFile(folder + "\\Larkspan.dll") == OldContent(0));
     EXPECT_EQ("elsewhere", ReadWholeFile(linked));
     EXPECT_EQ("elsewhere", ReadWholeFile(folder + "\\Larkspan.tmp"));
-    EXPECT_TRUE(ReadWholeFile(folder + "\\Glimmerock.dll") == NewContent(1));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Glimmerock.dll") == OldContent(1));
+    EXPECT_TRUE(ReadWholeFile(folder + "\\Glimmerock.tmp") == NewContent(1));
     EXPECT_EQ("elsewhere 2", ReadWholeFile(std::string(prepared) + "\\elsewhere\\y.txt"));
 }
 
@@ -665,28 +787,34 @@ TEST_F(UpdaterTest, InstalledFileHeldForAMomentIsReplacedOnceLetGo)
     EXPECT_EQ(1u, Launches());
 }
 
-TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedLeavesTheInstalledFile)
+// A failed move after two rows went in: they are put back, the new files
+// waiting again.
+TEST_F(UpdaterTest, WaitingFileThatCannotBeMovedKeepsTheUpdateWaiting)
 {
     Stage(install.Folder());
     ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Mapletide.tmp)@1-=87"}}));
-    ExpectUntouched(2);
-    EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
-    EXPECT_FALSE(FileExists(At(Backup(2))));
-    for (int row : {0, 1, 3, 4}) ExpectReplaced(row);
+    for (int row = 0; row < 5; row++) {
+        ExpectUntouched(row);
+        EXPECT_TRUE(Content(kRows[row].waiting) == NewContent(row)) << kRows[row].waiting;
+        EXPECT_EQ(0, BackupsLeft(row)) << kRows[row].installed;
+    }
     EXPECT_EQ(1u, Launches());
 }
 
 TEST_F(UpdaterTest, FileThatCannotBeMovedBackStaysAsABackupForTheNextRun)
 {
     Stage(install.Folder());
-    // In use, the installed file is moved aside; then the new file can't go
-    // in, nor the old one back: the old one waits as a backup.
-    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS",
-                             "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(" + Backup(2) + ")@1-=87"}}));
-    EXPECT_TRUE(ReadWholeFile(At(Backup(2))) == OldContent(2));
+    // In use, the installed file is moved aside (its second name already
+    // kept); then the new file can't go in, nor the old one back: the name
+    // stays empty and the update marked, and the next run puts the old file
+    // back and finishes the update.
+    ASSERT_TRUE(RunUpdater({{"WINPOSIX_FAULTS", "MoveFileExA(Mapletide.dll)@1-=5,rename(Mapletide.tmp)@1-=87,rename(" +
+                                                    Backup(2, 1) + ")@1-=87"}}));
+    EXPECT_FALSE(Taken("Mapletide.dll"));
+    EXPECT_TRUE(ReadWholeFile(At(Backup(2, 1))) == OldContent(2));
     EXPECT_TRUE(ReadWholeFile(At("Mapletide.tmp")) == NewContent(2));
     ASSERT_TRUE(RunUpdater());
-    ExpectReplaced(2);
+    for (int row = 0; row < 5; row++) ExpectReplaced(row);
 }
 
 // Windows reports a link itself: a dangling one under a backup name is a

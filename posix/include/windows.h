@@ -125,6 +125,9 @@ WINPOSIX_API DWORD WINAPI GetFileAttributesA(LPCSTR path) WINPOSIX_SYMBOL(GetFil
 #define MOVEFILE_COPY_ALLOWED 0x2
 #define MOVEFILE_WRITE_THROUGH 0x8
 WINPOSIX_API BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags) WINPOSIX_SYMBOL(MoveFileExA);
+typedef struct _SECURITY_ATTRIBUTES *LPSECURITY_ATTRIBUTES; /* only null is taken */
+WINPOSIX_API BOOL WINAPI CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES attributes)
+    WINPOSIX_SYMBOL(CreateHardLinkA);
 
 /* user32: windows of this process and their threads' message queues, and
    top-level windows on the X display */

@@ -209,6 +209,23 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     return TRUE;
 }
 
+// A second name for an existing file, on the same file system: no byte is
+// copied, and the file stays whole under either name whatever stops the
+// process. A name that is taken is refused (ERROR_ALREADY_EXISTS), as is a
+// folder (ERROR_ACCESS_DENIED) and another file system (ERROR_NOT_SAME_DEVICE);
+// one that keeps no links (FAT) refuses with EPERM, ERROR_ACCESS_DENIED. A
+// link is linked itself, not what it leads to, as NTFS links a reparse point.
+// A file in use is linked: Windows lets a running program's image be linked.
+BOOL WINAPI CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES attributes)
+{
+    if (!name || !existing || attributes) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (linkat(AT_FDCWD, existing, AT_FDCWD, name, 0) == 0) return TRUE;
+    int saved = errno;
+    DWORD code = PathError(existing, saved);
+    if (code == ERROR_FILE_NOT_FOUND && access(existing, F_OK) == 0) code = PathError(name, saved);
+    return FailWith(code, FALSE);
+}
+
 // The debugger output goes to the observer of the process, if any, and to the
 // file named by WINPOSIX_DEBUG_OUTPUT, if set; otherwise nowhere, as on a
 // Windows machine with no debugger attached.

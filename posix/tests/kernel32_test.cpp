@@ -1,6 +1,6 @@
 // kernel32 as the updater uses it: GetFileAttributesA to tell whether a file
 // is there, and the last error it leaves when it is not; MoveFileExA to put a
-// file in another's place.
+// file in another's place; CreateHardLinkA to keep a file under a second name.
 #include <windows.h>
 
 #include "files.h"
@@ -88,6 +88,39 @@ TEST(Kernel32Contract, MoveFileExReplacesOnlyWhenAskedAndOnlyFiles)
     EXPECT_EQ(0, stat(a.c_str(), &info));
     EXPECT_EQ(0750u, info.st_mode & 07777);
 #endif
+}
+
+// A second name for the same file, and only where no name stands; one that
+// fails leaves both names as they were.
+TEST(Kernel32Contract, CreateHardLinkNamesTheSameFileOnlyUnderAFreeName)
+{
+    Scratch scratch("Kernel32Contract.CreateHardLink");
+    const std::string a = scratch.Path("a.txt"), b = scratch.Path("b.txt"), link = scratch.Path("link.txt");
+    const std::string folder = scratch.Path("folder");
+    WriteWholeFile(a, "a");
+    WriteWholeFile(b, "b");
+    std::filesystem::create_directory(folder);
+    const struct {
+        std::string name, existing;
+        DWORD error;
+    } cases[] = {
+        {b, a, ERROR_ALREADY_EXISTS},
+        {link, scratch.Path("missing.txt"), ERROR_FILE_NOT_FOUND},
+        {link, folder, ERROR_ACCESS_DENIED},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name + " for " + c.existing);
+        SetLastError(0);
+        EXPECT_FALSE(CreateHardLinkA(c.name.c_str(), c.existing.c_str(), nullptr));
+        EXPECT_EQ(c.error, GetLastError());
+        EXPECT_EQ("a", ReadWholeFile(a));
+        EXPECT_EQ("b", ReadWholeFile(b));
+        EXPECT_FALSE(FileExists(link));
+    }
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), a.c_str(), nullptr));
+    EXPECT_TRUE(MoveFileExA(b.c_str(), a.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ("a", ReadWholeFile(link)) << "the second name followed the first";
+    EXPECT_EQ("b", ReadWholeFile(a));
 }
 
 }  // namespace

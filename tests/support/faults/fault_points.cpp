@@ -234,3 +234,9 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     NEXT(MoveFileExA, "WinPosix_MoveFileExA");
     return Win32Hit("MoveFileExA", from, to) ? FALSE : next(from, to, flags);
 }
+
+BOOL WINAPI CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES attributes)
+{
+    NEXT(CreateHardLinkA, "WinPosix_CreateHardLinkA");
+    return Win32Hit("CreateHardLinkA", existing, name) ? FALSE : next(name, existing, attributes);
+}

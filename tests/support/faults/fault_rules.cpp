@@ -139,6 +139,15 @@ bool SetFaultRules(const char *rules)
     return SetRulesLocked(rules);
 }
 
+std::string FaultCallCounts()
+{
+    Inside mark;
+    std::lock_guard<std::mutex> hold(State().lock);
+    std::string lines;
+    for (const auto &counted : State().callCounts) lines += counted.first + " " + std::to_string(counted.second) + "\n";
+    return lines;
+}
+
 DWORD FaultCallCount(const char *function)
 {
     Inside mark;

@@ -7,7 +7,8 @@
 //     function[(name)]@first[-[last]]=error
 //
 // counts the calls of `function` (only those whose file or URL argument ends
-// with `name`, when given; for MoveFileExA, either file's) and fails call
+// with `name`, when given; for MoveFileExA and CreateHardLinkA, either
+// file's) and fails call
 // numbers first..last (1-based; "N-" means from N on). Rules are separated
 // by commas; "*" counts the calls of every function together ("*@5-=31":
 // everything from the fifth call on fails, as if the process had been
@@ -16,11 +17,13 @@
 // Functions: fopen, fwrite, fflush, fclose, remove, rename, malloc,
 // InternetOpenA, InternetOpenUrlA, HttpQueryInfoA, InternetQueryOptionA,
 // InternetCombineUrlA, InternetReadFile, InternetCloseHandle, FindWindowW,
-// ShellExecuteW, GetFileAttributesA, MoveFileExA.
+// ShellExecuteW, GetFileAttributesA, MoveFileExA, CreateHardLinkA.
 #ifndef TESTS_FAULT_RULES_H
 #define TESTS_FAULT_RULES_H
 
 #include <windows.h>
+
+#include <string>
 
 // Replaces every rule and restarts the counts (null or "" clears them);
 // false, and nothing changed, for malformed rules.
@@ -28,6 +31,8 @@ bool SetFaultRules(const char *rules);
 
 // How many calls of `function` were seen since the rules were last set.
 DWORD FaultCallCount(const char *function);
+// Every function seen since then, with its count: "name count" lines.
+std::string FaultCallCounts();
 
 // Whether this thread is inside the functions above: their own allocations,
 // in a program whose malloc is caught, are then no calls to count or fail.
