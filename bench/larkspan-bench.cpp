@@ -160,7 +160,7 @@ int main(int argc, char **argv)
             snprintf(url, sizeof url, argv[3], i);
             paths[i] = std::string(argv[4]) + "/" + std::to_string(i);
             threads.emplace_back([&results, &paths, i, url = std::string(url)] {
-                results[i] = Larkspan((char *)url.c_str(), (char *)paths[i].c_str(), NULL, NULL);
+                results[i] = Larkspan(url.c_str(), paths[i].c_str(), NULL, NULL);
             });
         }
         for (std::thread &thread : threads) thread.join();

@@ -4,19 +4,35 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
+# The programs that are built (LARKSPAN_UPDATER, LARKSPAN_GET).
+set(programs "")
+foreach(program Harrowfen larkspan-get)
+  if(TARGET ${program})
+    list(APPEND programs ${program})
+  endif()
+endforeach()
+
 set_target_properties(Larkspan PROPERTIES INSTALL_RPATH "$ORIGIN")
-set_target_properties(Harrowfen larkspan-get PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+if(programs)
+  set_target_properties(${programs} PROPERTIES INSTALL_RPATH "$ORIGIN/../${CMAKE_INSTALL_LIBDIR}")
+  install(TARGETS ${programs} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
 
 target_include_directories(Larkspan PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 target_include_directories(winposix PUBLIC $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/winposix>)
 
 install(TARGETS Larkspan winposix EXPORT LarkspanTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/posix/include/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/winposix)
-install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The documents, laid out as in the sources so that their links hold: every
+# page they link to is installed with them (tests/tools/check_install.py
+# follows each link).
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md ${PROJECT_SOURCE_DIR}/LICENSE
+  DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/posix/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/posix)
+install(FILES ${PROJECT_SOURCE_DIR}/bench/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR}/bench)
 
 install(EXPORT LarkspanTargets NAMESPACE Larkspan:: DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/Larkspan)
 configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/LarkspanConfig.cmake.in

@@ -3,7 +3,8 @@
 #   Larkspan-VERSION-win32.zip (win64 for the 64-bit build) with what an
 #     installation and a developer need: the DLL, its header, import
 #     libraries for MinGW (libLarkspan.dll.a) and for MSVC's linker
-#     (Larkspan.lib), the updater, larkspan-get, all without debugging
+#     (Larkspan.lib), a CMake package (lib/cmake/Larkspan), the updater,
+#     larkspan-get, all without debugging
 #     information; a README of the zip's own (packaging/README.md, for the
 #     developer who ships the files, not the one who builds them), the
 #     examples it shows, the licence and the notices for the runtime parts
@@ -11,8 +12,27 @@
 #   Larkspan-VERSION-win32-symbols.zip with the debugging information of each
 #     of those programs (NAME.debug, named by the program's debug link).
 install(TARGETS Larkspan RUNTIME DESTINATION . COMPONENT runtime ARCHIVE DESTINATION lib COMPONENT runtime)
-install(TARGETS Harrowfen larkspan-get RUNTIME DESTINATION . COMPONENT runtime)
+set(programs "")
+foreach(program Harrowfen larkspan-get)  # those that are built (LARKSPAN_UPDATER, LARKSPAN_GET)
+  if(TARGET ${program})
+    list(APPEND programs ${program})
+  endif()
+endforeach()
+if(programs)
+  install(TARGETS ${programs} RUNTIME DESTINATION . COMPONENT runtime)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/Larkspan/include/Larkspan.h DESTINATION include COMPONENT runtime)
+
+# The CMake package, lib/cmake/Larkspan: find_package(Larkspan) with the
+# installed tree or the unpacked zip on CMAKE_PREFIX_PATH gives the imported
+# target Larkspan::Larkspan (cmake/LarkspanWindowsConfig.cmake.in). The
+# version file refuses a project of the other width.
+include(CMakePackageConfigHelpers)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/LarkspanWindowsConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/LarkspanConfig.cmake INSTALL_DESTINATION lib/cmake/Larkspan)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/LarkspanConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/LarkspanConfig.cmake ${PROJECT_BINARY_DIR}/LarkspanConfigVersion.cmake
+  DESTINATION lib/cmake/Larkspan COMPONENT runtime)
 # The repository's README and docs/ are about building from the sources and
 # link all over the tree; the zip's README stands alone, and links only to
 # files in the zip (tests/tools/check_package.py follows every link).
@@ -21,7 +41,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/README.md ${PROJECT_SOURCE_DIR}/pa
 install(FILES ${PROJECT_SOURCE_DIR}/examples/download.cpp ${PROJECT_SOURCE_DIR}/examples/download_with_progress.c
         ${PROJECT_SOURCE_DIR}/examples/download_on_worker.cpp
         ${PROJECT_SOURCE_DIR}/examples/download_with_progress_bar.cpp DESTINATION examples COMPONENT runtime)
-foreach(shipped Larkspan Harrowfen larkspan-get)
+foreach(shipped Larkspan ${programs})
   install(FILES $<TARGET_FILE:${shipped}>.debug DESTINATION . COMPONENT symbols)
 endforeach()
 

@@ -9,10 +9,11 @@
 # unwinder for every frame, so that pthread_exit and exceptions from a
 # caller's window procedure unwind through the layer as before (a private
 # one aborts on the first frame the shared one hands it). Unused runtime
-# code is left out (--gc-sections). The sanitizer and fuzz builds keep the
-# shared runtime, which their own runtimes expect.
+# code is left out (--gc-sections). The sanitizer and fuzz builds (and any
+# build with a sanitizer in its flags) keep the shared runtime, which their
+# own runtimes expect.
 function(larkspan_private_runtime target)
-  if(WIN32 OR LARKSPAN_SANITIZE OR LARKSPAN_FUZZ)
+  if(WIN32 OR LARKSPAN_SANITIZED)
     return()
   endif()
   target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections)

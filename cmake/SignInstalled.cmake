@@ -4,7 +4,7 @@
 # they were stripped and before they are zipped. The programs in the build
 # folder, which the suites run, stay unsigned.
 #
-# What to sign with (see the README's Signing), each from the environment
+# What to sign with (docs/releasing.md, Signing), each from the environment
 # variable of that name when it is set, even empty, else from the cache
 # variable the build was configured with:
 #   LARKSPAN_SIGN_PKCS12          a PKCS#12 file with the certificate and key,
@@ -40,8 +40,14 @@ if(NOT LARKSPAN_OSSLSIGNCODE)
   message(FATAL_ERROR "A certificate is given but osslsigncode is not installed (scripts/setup installs it)")
 endif()
 
+set(signed "")
 foreach(name Larkspan.dll Harrowfen.exe larkspan-get.exe)
   set(file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${name}")
+  # A program the build leaves out (LARKSPAN_UPDATER, LARKSPAN_GET off) is not there.
+  if(NOT name STREQUAL "Larkspan.dll" AND NOT EXISTS "${file}")
+    continue()
+  endif()
+  list(APPEND signed ${name})
   execute_process(COMMAND ${LARKSPAN_OSSLSIGNCODE} sign ${identity} -h sha256 -n "Larkspan and Harrowfen"
                           ${timestamp} -in ${file} -out ${file}.signed
                   RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
@@ -51,8 +57,9 @@ foreach(name Larkspan.dll Harrowfen.exe larkspan-get.exe)
   endif()
   file(RENAME ${file}.signed ${file})
 endforeach()
+list(JOIN signed ", " signed)
 if(timestamp)
-  message(NOTICE "Signed Larkspan.dll, Harrowfen.exe and larkspan-get.exe, time-stamped by ${sign_TIMESTAMP_URL}")
+  message(NOTICE "Signed ${signed}, time-stamped by ${sign_TIMESTAMP_URL}")
 else()
-  message(NOTICE "Signed Larkspan.dll, Harrowfen.exe and larkspan-get.exe, without a time stamp")
+  message(NOTICE "Signed ${signed}, without a time stamp")
 endif()

@@ -12,7 +12,7 @@ int main(int argc, char **argv)
         return 2;
     }
     std::string url = argv[1], path = argv[2];
-    int result = Larkspan(&url[0], &path[0], nullptr, nullptr);
+    int result = Larkspan(url.c_str(), path.c_str(), nullptr, nullptr);
     switch (result) {
     case LARKSPAN_OK:
         std::cout << path << " stored\n";

@@ -78,11 +78,16 @@ extern "C" {
  *               with a success status.
  * notifyWindow: the window that receives the progress message, or null.
  * spareWindow:  not used.
+ *
+ * The URL and the path are only read, never written through: const, so that
+ * C++ passes string literals and std::string::c_str() as they are. The
+ * export is the same as with plain char *: a pointer either way, with C
+ * linkage, so the symbol (_Larkspan@16 on 32-bit Windows) does not change.
  */
-LARKSPAN_API int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow);
+LARKSPAN_API int WINAPI Larkspan(const char *url, const char *localPath, HWND notifyWindow, HWND spareWindow);
 
 /* The export's type, for callers that load the library at run time. */
-typedef int(WINAPI *LarkspanFunction)(char *url, char *localPath, HWND notifyWindow, HWND spareWindow);
+typedef int(WINAPI *LarkspanFunction)(const char *url, const char *localPath, HWND notifyWindow, HWND spareWindow);
 
 #ifdef __cplusplus
 }

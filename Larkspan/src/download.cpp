@@ -181,7 +181,7 @@ DWORD Download(Failures *failures, const char *url, const char *localPath, HWND 
 // The door: the thread's last error is set here, once, to what the caller is
 // told: the first failure's code after a failure, 0 otherwise (a handle that
 // would not close after a stored body changes nothing).
-extern "C" int WINAPI Larkspan(char *url, char *localPath, HWND notifyWindow, HWND spareWindow)
+extern "C" int WINAPI Larkspan(const char *url, const char *localPath, HWND notifyWindow, HWND spareWindow)
 {
     (void)spareWindow;
     Failures failures = {false, 0};

@@ -369,7 +369,7 @@ protected:
     {
         session = InternetOpenA("test", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
         ASSERT_TRUE(session);
-        request = InternetOpenUrlA(session, server.Url(path).c_str(), nullptr, 0, 0, 0);
+        request = InternetOpenUrlA(session, server.Url(path).c_str(), nullptr, 0, INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
         ASSERT_TRUE(request) << GetLastError();
     }
     HINTERNET session = nullptr;
@@ -410,7 +410,7 @@ TEST_F(LayerRequest, CloseFromAnotherThreadEndsTheCallInProgress)
         ASSERT_TRUE(session);
         HINTERNET opened = nullptr;
         if (closed != kSessionWhileOpening) {
-            opened = InternetOpenUrlA(session, server.Url("/stall").c_str(), nullptr, 0, 0, 0);
+            opened = InternetOpenUrlA(session, server.Url("/stall").c_str(), nullptr, 0, INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
             ASSERT_TRUE(opened);
         }
         BOOL succeeded = TRUE;
@@ -421,7 +421,7 @@ TEST_F(LayerRequest, CloseFromAnotherThreadEndsTheCallInProgress)
             if (opened) {
                 succeeded = InternetReadFile(opened, block, sizeof block, &length);
             } else {
-                succeeded = InternetOpenUrlA(session, server.Url("/silent").c_str(), nullptr, 0, 0, 0) != nullptr;
+                succeeded = InternetOpenUrlA(session, server.Url("/silent").c_str(), nullptr, 0, INTERNET_FLAG_NO_AUTO_REDIRECT, 0) != nullptr;
             }
             error = GetLastError();
         });

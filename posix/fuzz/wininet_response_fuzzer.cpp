@@ -12,8 +12,9 @@
 //   that long;
 // - every handle is released once closed.
 //
-// Every request goes through the server as a proxy, so that a redirect to
-// any host comes back here and no name is ever looked up.
+// The URL is opened as the programs open it (INTERNET_FLAG_NO_AUTO_REDIRECT:
+// a redirect is the response). The request goes through the server as a
+// proxy, so that no name is ever looked up.
 #include <wininet.h>
 #include <winposix.h>
 
@@ -169,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     HINTERNET session = InternetOpenA("fuzz", INTERNET_OPEN_TYPE_PROXY, proxy.c_str(), "", 0);
     Check(session != nullptr, "no session");
-    HINTERNET request = InternetOpenUrlA(session, "http://fuzz.invalid/file", nullptr, 0, INTERNET_FLAG_RELOAD, 0);
+    HINTERNET request = InternetOpenUrlA(session, "http://fuzz.invalid/file", nullptr, 0,
+                                         INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_AUTO_REDIRECT, 0);
     if (request) {
         ReadResponse(request, size);
         Check(InternetCloseHandle(request), "the request did not close");

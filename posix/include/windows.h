@@ -260,7 +260,6 @@ WINPOSIX_API BOOL WINAPI TranslateMessage(const MSG *message) WINPOSIX_SYMBOL(Tr
 WINPOSIX_API LRESULT WINAPI DispatchMessageA(const MSG *message) WINPOSIX_SYMBOL(DispatchMessageA);
 WINPOSIX_API LRESULT WINAPI DispatchMessageW(const MSG *message) WINPOSIX_SYMBOL(DispatchMessageW);
 WINPOSIX_API DWORD WINAPI GetQueueStatus(UINT flags) WINPOSIX_SYMBOL(GetQueueStatus);
-WINPOSIX_API DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId) WINPOSIX_SYMBOL(GetWindowThreadProcessId);
 WINPOSIX_API HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName) WINPOSIX_SYMBOL(FindWindowA);
 WINPOSIX_API HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName) WINPOSIX_SYMBOL(FindWindowW);
 WINPOSIX_API int WINAPIV wsprintfA(LPSTR buffer, LPCSTR format, ...) WINPOSIX_SYMBOL(wsprintfA) __attribute__((format(printf, 2, 3)));

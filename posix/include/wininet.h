@@ -62,6 +62,8 @@ typedef uintptr_t DWORD_PTR;
 
 WINPOSIX_API HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPCSTR proxyBypass,
                                             DWORD flags) WINPOSIX_SYMBOL(InternetOpenA);
+/* As the programs call it: headers NULL, and INTERNET_FLAG_NO_AUTO_REDIRECT in the flags (a redirect is the
+   response; the programs follow redirects themselves). Otherwise it fails with ERROR_NOT_SUPPORTED. */
 WINPOSIX_API HINTERNET WINAPI InternetOpenUrlA(HINTERNET session, LPCSTR url, LPCSTR headers, DWORD headersLength,
                                                DWORD flags, DWORD_PTR context) WINPOSIX_SYMBOL(InternetOpenUrlA);
 WINPOSIX_API BOOL WINAPI HttpQueryInfoA(HINTERNET request, DWORD infoLevel, LPVOID buffer, LPDWORD bufferLength,

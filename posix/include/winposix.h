@@ -2,7 +2,7 @@
  * What the POSIX layer offers beyond Win32: a way to watch the debugger
  * output, a descriptor for serving a thread's message queue from another
  * event loop, the internet time-outs, and for tests the count of open
- * internet handles.
+ * internet handles and the table of the calls the layer makes beneath it.
  */
 #ifndef WINPOSIX_WINPOSIX_H
 #define WINPOSIX_WINPOSIX_H
@@ -43,6 +43,33 @@ WINPOSIX_API void WinPosix_SetInternetTimeouts(DWORD connectMs, DWORD receiveMs)
 
 /* How many internet handles (sessions and requests) are open in the process. */
 WINPOSIX_API DWORD WinPosix_OpenInternetHandles(void);
+
+/*
+ * The calls the layer makes into the C library, libcurl and Xlib whose
+ * failure it handles go through one table, one entry each, named as the
+ * function: "open", "fopen", "fdopen", "fwrite", "fflush", "fclose",
+ * "unlink", "rename", "renameat2", "link", "access", "stat", "lstat",
+ * "fstat", "fcntl", "chmod", "eventfd", "read", "write", "posix_spawn",
+ * "curl_easy_init", "curl_multi_init", "curl_multi_add_handle",
+ * "curl_multi_perform", "curl_multi_poll", "curl_slist_append" and
+ * "XOpenDisplay" (libX11's, loaded on first use). For tests: a function of
+ * the same type put in an entry's place is called instead, so that the
+ * layer's own failure paths can be taken. A replacement fails as the
+ * function it replaces would (errno set, or the code or NULL returned), or
+ * calls the function that was in the entry. Change entries only while no
+ * other thread is inside the layer.
+ *
+ * WinPosix_SetSystemCall puts `function` in the entry `name`, or the
+ * standard function back for NULL; a NULL name puts every standard function
+ * back. FALSE for a name the table does not have. WinPosix_GetSystemCall
+ * gives the function in the entry, NULL for an unknown name.
+ * WinPosix_NextSystemCall(NULL) gives the first entry's name, and each name
+ * the next one's; NULL after the last.
+ */
+typedef void (*WinPosixSystemCall)(void);
+WINPOSIX_API BOOL WinPosix_SetSystemCall(const char *name, WinPosixSystemCall function);
+WINPOSIX_API WinPosixSystemCall WinPosix_GetSystemCall(const char *name);
+WINPOSIX_API const char *WinPosix_NextSystemCall(const char *name);
 
 #ifdef __cplusplus
 }

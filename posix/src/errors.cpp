@@ -2,6 +2,8 @@
 // Win32's codes (errors.h).
 #include "errors.h"
 
+#include "system_calls.h"
+
 #include <cstring>
 #include <string>
 #include <sys/stat.h>
@@ -53,7 +55,7 @@ DWORD PathError(const char *path, int error)
     if (code != ERROR_FILE_NOT_FOUND || !slash) return code;
     std::string parent(path, slash == path ? 1 : (size_t)(slash - path));
     struct stat info;
-    return stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? code : ERROR_PATH_NOT_FOUND;
+    return sys.stat(parent.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? code : ERROR_PATH_NOT_FOUND;
 }
 
 int ErrnoFromError(DWORD error)

@@ -1,8 +1,9 @@
 // The layer's ground floor: the calling thread's last error, the failing
 // returns that set it, and the tables between the C library's errno values
 // and Win32's error codes. Every DLL file of the layer stands on it; it
-// uses nothing of the layer. (kernel32's GetLastError and SetLastError are
-// this slot under their Win32 names.)
+// uses nothing of the layer but the system-call table (system_calls.h).
+// (kernel32's GetLastError and SetLastError are this slot under their Win32
+// names.)
 #ifndef WINPOSIX_ERRORS_H
 #define WINPOSIX_ERRORS_H
 

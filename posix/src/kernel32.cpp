@@ -4,6 +4,7 @@
 
 #include "errors.h"
 #include "sharing.h"
+#include "system_calls.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -52,12 +53,12 @@ const char *DebugOutputPath()
 mode_t NewFileBits()
 {
     mode_t mask = 022;
-    if (FILE *status = fopen("/proc/self/status", "re")) {
+    if (FILE *status = sys.fopen("/proc/self/status", "re")) {
         char line[128];
         unsigned value;
         while (fgets(line, sizeof line, status))
             if (sscanf(line, "Umask: %o", &value) == 1) mask = (mode_t)(value & 0777);
-        fclose(status);
+        sys.fclose(status);
     }
     return 0666 & ~mask;
 }
@@ -125,7 +126,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     // to a FIFO, socket or device is a device as well, as such a thing is
     // itself (below): opening it to read what it holds could wait for ever.
     struct stat info;
-    if (!path || lstat(path, &info) != 0) {
+    if (!path || sys.lstat(path, &info) != 0) {
         SetLastError(path ? PathError(path, errno) : ERROR_INVALID_PARAMETER);
         return INVALID_FILE_ATTRIBUTES;
     }
@@ -133,7 +134,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR path)
     if (S_ISLNK(info.st_mode)) {
         attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
         struct stat target;
-        if (stat(path, &target) == 0 && !S_ISREG(target.st_mode))
+        if (sys.stat(path, &target) == 0 && !S_ISREG(target.st_mode))
             attributes |= S_ISDIR(target.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_DEVICE;
     } else if (S_ISDIR(info.st_mode)) {
         attributes |= FILE_ATTRIBUTE_DIRECTORY;
@@ -169,22 +170,22 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     const DWORD known = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH;
     if (!from || !to || (flags & ~known)) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     struct stat source, target;
-    if (lstat(from, &source) != 0) return FailWith(PathError(from, errno), FALSE);
+    if (sys.lstat(from, &source) != 0) return FailWith(PathError(from, errno), FALSE);
     // A file being written through the layer, on either side, is in use.
     bool replace = flags & MOVEFILE_REPLACE_EXISTING;
     if (FileInUse(from) || (replace && FileInUse(to))) return FailWith(ERROR_SHARING_VIOLATION, FALSE);
     int result;
     if (replace) {
-        bool existed = lstat(to, &target) == 0;
+        bool existed = sys.lstat(to, &target) == 0;
         if (existed && (S_ISDIR(target.st_mode) || S_ISDIR(source.st_mode))) return FailWith(ERROR_ACCESS_DENIED, FALSE);
         // The name keeps its permission bits (see above), set on the file
         // before it moves, so that the name never holds it with other bits.
         mode_t bits = existed && S_ISREG(target.st_mode) ? target.st_mode & 0777 : NewFileBits();
-        bool changed = S_ISREG(source.st_mode) && (source.st_mode & 07777) != bits && chmod(from, bits) == 0;
-        result = rename(from, to);
+        bool changed = S_ISREG(source.st_mode) && (source.st_mode & 07777) != bits && sys.chmod(from, bits) == 0;
+        result = sys.rename(from, to);
         if (result != 0 && changed) {
             int saved = errno;
-            chmod(from, source.st_mode & 07777);
+            sys.chmod(from, source.st_mode & 07777);
             errno = saved;
         }
     } else {
@@ -194,13 +195,13 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
         // Past a missing source, a missing folder on the way to `to`.
         int saved = errno;
         DWORD code = saved == EEXIST ? ERROR_ALREADY_EXISTS : PathError(from, saved);
-        if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = PathError(to, saved);
+        if (code == ERROR_FILE_NOT_FOUND && sys.access(from, F_OK) == 0) code = PathError(to, saved);
         return FailWith(code, FALSE);
     }
     if (flags & MOVEFILE_WRITE_THROUGH) {
         // The move is on disk once the folder that now holds the name is.
         std::string folder(to);
-        int descriptor = open(dirname(&folder[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int descriptor = sys.open(dirname(&folder[0]), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         if (descriptor >= 0) {
             fsync(descriptor);
             close(descriptor);
@@ -219,10 +220,11 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
 BOOL WINAPI CreateHardLinkA(LPCSTR name, LPCSTR existing, LPSECURITY_ATTRIBUTES attributes)
 {
     if (!name || !existing || attributes) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-    if (linkat(AT_FDCWD, existing, AT_FDCWD, name, 0) == 0) return TRUE;
+    // Linux's link(2) links a link itself, as linkat without AT_SYMLINK_FOLLOW does.
+    if (sys.link(existing, name) == 0) return TRUE;
     int saved = errno;
     DWORD code = PathError(existing, saved);
-    if (code == ERROR_FILE_NOT_FOUND && access(existing, F_OK) == 0) code = PathError(name, saved);
+    if (code == ERROR_FILE_NOT_FOUND && sys.access(existing, F_OK) == 0) code = PathError(name, saved);
     return FailWith(code, FALSE);
 }
 
@@ -254,9 +256,9 @@ void WINAPI OutputDebugStringA(LPCSTR text)
     const char *path = DebugOutputPath();
     if (path) {
         std::lock_guard<std::mutex> hold(debugFileLock);
-        if (FILE *sink = fopen(path, "a")) {
+        if (FILE *sink = sys.fopen(path, "a")) {
             fprintf(sink, "%s\n", text);
-            fclose(sink);
+            sys.fclose(sink);
         }
     }
     SetLastError(saved);

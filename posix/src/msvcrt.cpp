@@ -8,6 +8,7 @@
 
 #include "errors.h"
 #include "sharing.h"
+#include "system_calls.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,26 +27,27 @@ namespace {
 bool IsFifo(const char *path)
 {
     struct stat info;
-    return stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
+    return sys.stat(path, &info) == 0 && S_ISFIFO(info.st_mode);
 }
 
 // "w" on a regular file that is already empty opens it as it stands, without
 // truncating it. Truncating would change nothing, yet ext4 takes a file
 // truncated to nothing for one being rewritten in place and starts writing
-// all of it back when it is closed, the caller waiting: 0.3 s and more in
-// fclose for a 512 MiB download into a file made beforehand to hold the name.
+// all of it back when it is closed, the caller waiting in fclose, for a
+// download into a file made beforehand to hold the name (bench/README.md,
+// "larkspan-get", has the figure).
 // Null when the file is not such (or no longer): fopen then opens it.
 FILE *OpenEmptyForWriting(const char *path, const char *mode)
 {
     bool update = strcmp(mode, "w+") == 0 || strcmp(mode, "wb+") == 0 || strcmp(mode, "w+b") == 0;
     if (!update && strcmp(mode, "w") != 0 && strcmp(mode, "wb") != 0) return nullptr;
     struct stat info;
-    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) return nullptr;
-    int descriptor = open(path, update ? O_RDWR : O_WRONLY);
+    if (sys.stat(path, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size != 0) return nullptr;
+    int descriptor = sys.open(path, update ? O_RDWR : O_WRONLY);
     if (descriptor < 0) return nullptr;
     FILE *file = nullptr;
-    if (fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
-        file = fdopen(descriptor, mode);
+    if (sys.fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        file = sys.fdopen(descriptor, mode);
     if (!file) close(descriptor);
     return file;
 }
@@ -64,11 +66,11 @@ std::atomic<size_t> pipeStreamCount;
 // With no reader there it fails at once (ENXIO).
 FILE *OpenPipeForWriting(const char *path, bool append)
 {
-    int descriptor = open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0));
+    int descriptor = sys.open(path, O_WRONLY | O_NONBLOCK | O_CLOEXEC | (append ? O_APPEND : 0));
     if (descriptor < 0) return nullptr;
     // The reader sets the pace from here on.
-    fcntl(descriptor, F_SETFL, fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
-    FILE *file = fdopen(descriptor, append ? "ab" : "wb");
+    sys.fcntl(descriptor, F_SETFL, sys.fcntl(descriptor, F_GETFL) & ~O_NONBLOCK);
+    FILE *file = sys.fdopen(descriptor, append ? "ab" : "wb");
     if (!file) {
         int saved = errno;
         close(descriptor);
@@ -135,7 +137,7 @@ FILE *WinPosix_fopen(const char *path, const char *mode)
     if (!*path) return FailRuntimeWith(ERROR_PATH_NOT_FOUND, ENOENT, nullptr);
     bool pipe = (mode[0] == 'w' || mode[0] == 'a') && IsFifo(path);
     FILE *file = pipe ? OpenPipeForWriting(path, mode[0] == 'a') : OpenEmptyForWriting(path, mode);
-    if (!file && !pipe) file = fopen(path, mode);
+    if (!file && !pipe) file = sys.fopen(path, mode);
     // Being written, the file is in use to rename and remove, as on Windows.
     if (file && !pipe && strpbrk(mode, "wa+")) MarkFileInUse(fileno(file));
     if (!file) {
@@ -152,7 +154,7 @@ size_t WinPosix_fwrite(const void *data, size_t size, size_t count, FILE *file)
 {
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
-    size_t written = fwrite(data, size, count, file);
+    size_t written = sys.fwrite(data, size, count, file);
     ReleaseSigpipe(hold);
     if (written != count) SetLastError(ErrorFromErrno(errno));
     return written;
@@ -162,7 +164,7 @@ int WinPosix_fflush(FILE *file)
 {
     SigpipeHold hold;
     HoldSigpipe(file, &hold);
-    int result = fflush(file);
+    int result = sys.fflush(file);
     ReleaseSigpipe(hold);
     if (result != 0) SetLastError(ErrorFromErrno(errno));
     return result;
@@ -177,7 +179,7 @@ int WinPosix_fclose(FILE *file)
         pipeStreams.erase(file);
         pipeStreamCount = pipeStreams.size();
     }
-    int result = fclose(file);
+    int result = sys.fclose(file);
     ReleaseSigpipe(hold);
     if (result != 0) SetLastError(ErrorFromErrno(errno));
     return result;
@@ -187,7 +189,7 @@ int WinPosix_remove(const char *path)
 {
     if (FileInUse(path)) return FailRuntimeWith(ERROR_SHARING_VIOLATION, EACCES, -1);
     // Windows' remove deletes files only: a folder is refused, never removed.
-    int result = unlink(path);
+    int result = sys.unlink(path);
     if (result != 0) {
         int saved = errno == EISDIR || errno == EPERM ? EACCES : errno;
         SetLastError(PathError(path, saved));
@@ -206,7 +208,7 @@ int WinPosix_rename(const char *from, const char *to)
     // A missing source is a missing file; past that, a missing folder on either side.
     int saved = errno;
     DWORD code = PathError(from, saved);
-    if (code == ERROR_FILE_NOT_FOUND && access(from, F_OK) == 0) code = PathError(to, saved);
+    if (code == ERROR_FILE_NOT_FOUND && sys.access(from, F_OK) == 0) code = PathError(to, saved);
     return FailRuntimeWith(code, saved, -1);
 }
 

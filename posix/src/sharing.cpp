@@ -11,6 +11,8 @@
 // the runtime's rename alike: a rename that never replaces.
 #include "sharing.h"
 
+#include "system_calls.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -34,38 +36,38 @@ struct flock WholeFile(short type)
 void MarkFileInUse(int descriptor)
 {
     struct stat info;
-    if (fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
+    if (sys.fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) return;
     // A second writer finds the lock taken: the file is in use all the same.
     struct flock lock = WholeFile(F_WRLCK);
-    fcntl(descriptor, F_OFD_SETLK, &lock);
+    sys.fcntl(descriptor, F_OFD_SETLK, &lock);
 }
 
 bool FileInUse(const char *path)
 {
     // Looked at before opening: opening a device or a FIFO can wait or act.
     struct stat info;
-    if (!path || lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (!path || sys.lstat(path, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    int descriptor = sys.open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) return false;
     struct flock lock = WholeFile(F_WRLCK);
-    bool inUse = fcntl(descriptor, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+    bool inUse = sys.fcntl(descriptor, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     close(descriptor);
     return inUse;
 }
 
 int RenameNoReplace(const char *from, const char *to)
 {
-    if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
+    if (sys.renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS) return -1;
     // A file system without RENAME_NOREPLACE: link and unlink keep the rule,
     // for files. A folder can't be linked; it keeps the refusal.
     int refused = errno;
     struct stat source;
-    if (lstat(from, &source) == 0 && S_ISDIR(source.st_mode)) {
+    if (sys.lstat(from, &source) == 0 && S_ISDIR(source.st_mode)) {
         errno = refused;
         return -1;
     }
-    if (link(from, to) != 0) return -1;
-    unlink(from);
+    if (sys.link(from, to) != 0) return -1;
+    sys.unlink(from);
     return 0;
 }

@@ -2,7 +2,8 @@
 #include <shellapi.h>
 #include <windows.h>
 
-#include "text.h"
+#include "system_calls.h"
+#include "text_convert.h"
 
 #include <cerrno>
 #include <spawn.h>
@@ -36,8 +37,8 @@ HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR paramet
     std::string folder = Narrow(directory);
     if (program.find('/') == std::string::npos) program = (folder.empty() ? std::string(".") : folder) + "/" + program;
     struct stat info;
-    if (stat(program.c_str(), &info) != 0) return ShellError(errno == ENOTDIR ? SE_ERR_PNF : SE_ERR_FNF);
-    if (S_ISDIR(info.st_mode) || access(program.c_str(), X_OK) != 0) return ShellError(SE_ERR_NOASSOC);
+    if (sys.stat(program.c_str(), &info) != 0) return ShellError(errno == ENOTDIR ? SE_ERR_PNF : SE_ERR_FNF);
+    if (S_ISDIR(info.st_mode) || sys.access(program.c_str(), X_OK) != 0) return ShellError(SE_ERR_NOASSOC);
 
     std::vector<std::string> words{program};
     std::string all = Narrow(parameters);
@@ -57,7 +58,7 @@ HINSTANCE WINAPI ShellExecuteW(HWND, LPCWSTR verb, LPCWSTR file, LPCWSTR paramet
     posix_spawnattr_init(&attributes);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
     pid_t child;
-    int failed = posix_spawn(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
+    int failed = sys.posix_spawn(&child, program.c_str(), nullptr, &attributes, argv.data(), environ);
     posix_spawnattr_destroy(&attributes);
     if (failed) return ShellError(failed == ENOMEM ? SE_ERR_OOM : SE_ERR_ACCESSDENIED);
     return (HINSTANCE)(uintptr_t)42;

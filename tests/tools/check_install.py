@@ -6,9 +6,16 @@ pkg-config, and once more with the sources as part of their project
 must carry its C++ runtime inside and export only its own names (Larkspan, and
 the layer's WinPosix_ ones), so that a caller loads no libstdc++ for it and its
 own C++ runtime, Sleep or SendMessageA meets nothing of ours; and it must obey
-none of the variables the suites fail or hurry the layer with.
+none of the variables the suites fail or hurry the layer with. The installed
+documents link only to files installed beside them.
 
-    check_install.py BUILD_DIR SOURCE_DIR
+With WINE_RUN (a Windows build): the same project built with the build's
+MinGW toolchain against the installed tree (find_package) and with the
+sources as its part, its programs in a folder of its own choosing
+(CMAKE_RUNTIME_OUTPUT_DIRECTORY), where the library must land too; each
+program run under Wine.
+
+    check_install.py BUILD_DIR SOURCE_DIR [WINE_RUN]
 """
 import filecmp
 import os
@@ -16,6 +23,8 @@ import subprocess
 import sys
 import tempfile
 
+import consumer
+import links
 import loopback
 
 
@@ -35,21 +44,38 @@ def check_exports(prefix):
             sys.exit(f"{path} exports names not its own: {' '.join(foreign[:5])}")
 
 
-def main(build, source):
+def windows(build, source, wine_run):
+    with tempfile.TemporaryDirectory() as scratch:
+        prefix = os.path.join(scratch, "prefix")
+        subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
+        installed = os.path.join(scratch, "consumer")
+        consumer.build(source, installed, build, f"-DCMAKE_PREFIX_PATH={prefix}")
+        own_folder = os.path.join(scratch, "from-source", "programs")
+        consumer.build(source, os.path.dirname(own_folder), build, f"-DLARKSPAN_SOURCE={source}",
+                       f"-DCMAKE_RUNTIME_OUTPUT_DIRECTORY={own_folder}")
+        failed = consumer.failed_downloads([installed, own_folder], wine_run, build)
+    if failed:
+        sys.exit("\n".join(failed))
+    print("installed tree (find_package) and sources (add_subdirectory): the programs built with MinGW download right"
+          " under Wine")
+
+
+def main(build, source, wine_run=None):
+    if wine_run:
+        return windows(build, source, wine_run)
     with tempfile.TemporaryDirectory() as scratch:
         prefix = os.path.join(scratch, "prefix")
         subprocess.run(["cmake", "--install", build, "--prefix", prefix], check=True, stdout=subprocess.DEVNULL)
         check_exports(prefix)
+        docs = os.path.join(prefix, "share", "doc", "Larkspan")
+        broken = links.broken_in_folder(docs)
+        if broken:
+            sys.exit("links in the installed documents that lead nowhere among them:\n" + "\n".join(broken))
 
-        consumer = os.path.join(scratch, "consumer")
-        subprocess.run(["cmake", "-S", os.path.join(source, "tests", "consumer"), "-B", consumer,
-                        f"-DCMAKE_PREFIX_PATH={prefix}"], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", consumer], check=True, stdout=subprocess.DEVNULL)
-
+        installed = os.path.join(scratch, "consumer")
+        consumer.build(source, installed, build, f"-DCMAKE_PREFIX_PATH={prefix}")
         from_source = os.path.join(scratch, "from-source")
-        subprocess.run(["cmake", "-S", os.path.join(source, "tests", "consumer"), "-B", from_source,
-                        f"-DLARKSPAN_SOURCE={source}"], check=True, stdout=subprocess.DEVNULL)
-        subprocess.run(["cmake", "--build", from_source, "-j2"], check=True, stdout=subprocess.DEVNULL)
+        consumer.build(source, from_source, build, f"-DLARKSPAN_SOURCE={source}")
 
         flags = subprocess.run(["pkg-config", "--cflags", "--libs", "larkspan"], check=True, capture_output=True, text=True,
                                env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib", "pkgconfig"))).stdout.split()
@@ -69,7 +95,7 @@ def main(build, source):
         ignored = dict(os.environ, WINPOSIX_FAULTS="*@1-=12029", WINPOSIX_CONNECT_TIMEOUT_MS="1",
                        WINPOSIX_RECEIVE_TIMEOUT_MS="1")
         try:
-            for program in (os.path.join(consumer, "consumer-c"), os.path.join(consumer, "consumer-cxx"), with_pkg_config,
+            for program in (os.path.join(installed, "consumer-c"), os.path.join(installed, "consumer-cxx"), with_pkg_config,
                             os.path.join(from_source, "consumer-c"), os.path.join(prefix, "bin", "larkspan-get")):
                 out = os.path.join(scratch, "out.bin")
                 result = subprocess.run([program, f"{base}/payload.bin", out], stdout=subprocess.DEVNULL,
@@ -80,8 +106,8 @@ def main(build, source):
         finally:
             server.shutdown()
     print("installed tree and sources: find_package, pkg-config, add_subdirectory and larkspan-get all download right,"
-          " with only their own names exported and the suites' variables ignored")
+          " with only their own names exported and the suites' variables ignored; the installed documents' links hold")
 
 
 if __name__ == "__main__":
-    main(*sys.argv[1:3])
+    main(*sys.argv[1:4])

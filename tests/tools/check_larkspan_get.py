@@ -4,10 +4,11 @@ FILE, standard output), an exit code for each cause, a file that a failed
 download leaves as it was, failures that name what they concern and say
 why without --debug, a proxy hint that names only what this build reads, a
 reader of standard error that goes away mid-download, the live line on a
-terminal (never a raw escape), Ctrl-C, and (natively) a DISPLAY whose X
-server is stopped, which its message-only window never asks. As scripts
-written for curl and wget call it: their flags, several URLs, retries, time
-limits, and runs in the background that ignore a signal.
+terminal (never a raw escape), Ctrl-C, (under Wine) no Larkspan.dll beside
+it, and (natively) a DISPLAY whose X server is stopped, which its
+message-only window never asks. As scripts written for curl and wget call
+it: their flags, several URLs, retries, time limits, and runs in the
+background that ignore a signal.
 
     check_larkspan_get.py PROGRAM [RUNNER]
 """
@@ -335,6 +336,19 @@ def main(program, runner=None):
                 if run.returncode != 0 or run.stdout != expected or ("-q" in arguments and run.stderr):
                     problems.append(f"{arguments}: exit {run.returncode}, {len(run.stdout)} bytes on stdout:\n"
                                     f"{run.stderr.decode('utf-8', 'replace')}")
+            # Without the library beside it: 121, and what to do about it in words. (Natively the
+            # build's own run path finds the library wherever the program is.)
+            if runner:
+                alone = os.path.join(scratch, "alone", os.path.basename(program))
+                os.makedirs(os.path.dirname(alone))
+                shutil.copy(program, alone)
+                run = subprocess.run([runner, alone, f"{base}/payload.bin", "alone.bin"], cwd=scratch, capture_output=True)
+                words = ("cannot load Larkspan.dll (error 126: Windows found no Larkspan.dll: it belongs in the folder"
+                         " of larkspan-get.exe)")
+                if run.returncode != 121 or words.encode() not in run.stderr:
+                    problems.append(f"alone: exit {run.returncode}, '{words}' expected in:\n"
+                                    f"{run.stderr.decode('utf-8', 'replace')}")
+
             # A reader of standard output that leaves (| head -c 10) ends the download with 23.
             reader = subprocess.Popen(["head", "-c", "10"], stdin=subprocess.PIPE, stdout=subprocess.DEVNULL)
             run = subprocess.run(command + [f"{base}/payload.bin", "-"], cwd=scratch, stdout=reader.stdin,

@@ -3,24 +3,26 @@
 should (the programs without debugging information, their .debug files in the
 symbols zip; the zip's own README, whose every relative link, anchors
 included, leads to something in the zip), unpacks the package and runs
-larkspan-get.exe from it under Wine against a loopback server.
+larkspan-get.exe from it under Wine against a loopback server, and a project
+built with MinGW against it with find_package(Larkspan) (tests/consumer).
 
     check_package.py BUILD_DIR WINE_RUN WIDTH
 """
 import glob
 import os
-import posixpath
-import re
 import subprocess
 import sys
 import tempfile
 import zipfile
 
+import consumer
+import links
 import loopback
 
 EXPECTED = {
     "Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe", "README.md", "LICENSE", "THIRD-PARTY-NOTICES.txt",
     "include/Larkspan.h", "lib/libLarkspan.dll.a", "lib/Larkspan.lib",
+    "lib/cmake/Larkspan/LarkspanConfig.cmake", "lib/cmake/Larkspan/LarkspanConfigVersion.cmake",
     "examples/download.cpp", "examples/download_with_progress.c", "examples/download_on_worker.cpp",
     "examples/download_with_progress_bar.cpp",
 }
@@ -29,33 +31,6 @@ SYMBOLS = {"Larkspan.dll.debug", "Harrowfen.exe.debug", "larkspan-get.exe.debug"
 
 def contents(archive):
     return {name for name in archive.namelist() if not name.endswith("/")}
-
-
-def prose(markdown):
-    """A Markdown page without its code blocks."""
-    return re.sub(r"^```.*?^```", "", markdown, flags=re.M | re.S)
-
-
-def anchors(markdown):
-    """The anchors a Markdown page's headings get (GitHub's rule)."""
-    return {re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
-            for heading in re.findall(r"^#+ (.*)$", prose(markdown), re.M)}
-
-
-def broken_links(archive, names):
-    """Every relative link of the zip's Markdown pages that leads nowhere in the zip."""
-    broken = []
-    for page in sorted(name for name in names if name.endswith(".md")):
-        for target in re.findall(r"\]\(([^)\s]+)\)", prose(archive.read(page).decode())):
-            if re.match(r"[a-z]+:", target):
-                continue
-            path, _, anchor = target.partition("#")
-            path = posixpath.normpath(posixpath.join(posixpath.dirname(page), path)) if path else page
-            if path not in names:
-                broken.append(f"{page}: {target} (no {path} in the zip)")
-            elif anchor and path.endswith(".md") and anchor not in anchors(archive.read(path).decode()):
-                broken.append(f"{page}: {target} (no heading #{anchor} in {path})")
-    return broken
 
 
 def main(build, wine_run, width):
@@ -72,7 +47,8 @@ def main(build, wine_run, width):
         names = contents(archive)
         if names != EXPECTED:
             sys.exit(f"the zip holds {sorted(names)}, expected {sorted(EXPECTED)}")
-        broken = broken_links(archive, names)
+        broken = links.broken([name for name in names if name.endswith(".md")],
+                              lambda name: archive.read(name).decode(), lambda name: name in names)
         if broken:
             sys.exit("links in the zip's documents that lead nowhere in it:\n" + "\n".join(broken))
         for name in ("Larkspan.dll", "Harrowfen.exe", "larkspan-get.exe"):
@@ -85,8 +61,15 @@ def main(build, wine_run, width):
                                                       cwd=build)
             if not right:
                 sys.exit(f"larkspan-get.exe from the zip: result {result}, or the stored file differs")
-    print(f"{os.path.basename(package)}: the expected files, and larkspan-get.exe from it downloads right; "
-          f"{os.path.basename(symbols)}: the debugging information")
+            # Somebody else's project, built with MinGW against the unpacked zip (find_package).
+            source = os.path.dirname(os.path.dirname(os.path.abspath(wine_run)))
+            programs = os.path.join(scratch, "consumer")
+            consumer.build(source, programs, build, f"-DCMAKE_PREFIX_PATH={unpacked}")
+            failed = consumer.failed_downloads([programs], wine_run, build)
+            if failed:
+                sys.exit("a project built against the zip:\n" + "\n".join(failed))
+    print(f"{os.path.basename(package)}: the expected files, and larkspan-get.exe from it and a project built against"
+          f" it (find_package) download right; {os.path.basename(symbols)}: the debugging information")
 
 
 if __name__ == "__main__":

@@ -59,7 +59,7 @@ WINDOWS7 = {
         VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte
         __C_specific_handler ConnectNamedPipe CreateNamedPipeA ExitProcess FreeEnvironmentStringsA GetConsoleMode
         GetEnvironmentStrings GetFileType GetStdHandle ReadFile SetConsoleCtrlHandler SetConsoleMode WriteFile
-        GetFileInformationByHandle SetFileInformationByHandle""",
+        GetFileInformationByHandle SetFileInformationByHandle CreateHardLinkA SetFilePointer""",
     "msvcrt.dll": """___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func __mb_cur_max __p__acmdln
         __p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
         _amsg_exit _beginthreadex _cexit _close _commode _endthreadex _errno _fileno _fmode _initterm _iob _isatty
@@ -70,7 +70,8 @@ WINDOWS7 = {
         strncmp strspn strtoul tolower toupper isxdigit vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
     "shell32.dll": "ShellExecuteW",
     "crypt32.dll": """CertCompareCertificateName CertComparePublicKeyInfo CertDuplicateCertificateContext
-        CertFreeCertificateContext CryptDecodeObjectEx CryptHashCertificate2 CryptMsgGetParam""",
+        CertFreeCertificateContext CryptDecodeObjectEx CryptHashCertificate2 CryptMsgGetParam
+        CertOpenStore CertCloseStore CertGetCertificateChain CertFreeCertificateChain""",
     "wintrust.dll": "WTHelperGetProvCertFromChain WTHelperGetProvSignerFromChain WTHelperProvDataFromStateData WinVerifyTrust",
     "user32.dll": """CreateWindowExA DefWindowProcA DestroyWindow DispatchMessageA FindWindowW GetMessageA PostMessageA
         PostQuitMessage RegisterClassA SendMessageA TranslateMessage wsprintfA""",

@@ -6,7 +6,7 @@ commit in another folder (uncommitted changes copied over, so that both build
 the same sources), later, in another time zone and under another umask, with
 the documented commands; only the shipping targets and the package are built,
 not the tests. Signing is off in both (the signed files differ by their
-signatures; see the README on comparing those). Prints every file's SHA-256.
+signatures; docs/releasing.md says how to compare those). Prints every file's SHA-256.
 
     check_reproducible.py SOURCE_DIR PRESET
 """

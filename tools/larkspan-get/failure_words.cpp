@@ -141,7 +141,7 @@ const char *SetVariable(const char *name)
 // The proxy variable of the environment that this build took for `url`, if
 // any: a status that came back through a proxy may be the proxy's own
 // refusal (of a tunnel for https, say) rather than the server's answer. Only
-// variables the build reads for that scheme are named (the README's proxy
+// variables the build reads for that scheme are named (docs/network.md's proxy
 // table). Natively, curl's: http_proxy for http; https_proxy or HTTPS_PROXY
 // for https, else all_proxy or ALL_PROXY for both, and for https http_proxy
 // when none of those is set. HTTP_PROXY in capitals is never read. Under

@@ -170,7 +170,16 @@ LarkspanFunction LoadLarkspan()
 #ifdef _WIN32
     HMODULE library = LoadLibraryA("Larkspan.dll");
     if (!library) {
-        fprintf(stderr, "larkspan-get: cannot load Larkspan.dll (error %lu)\n", GetLastError());
+        // The two a user meets: no DLL where Windows looks (126), and one of
+        // the other width (193); the number alone says neither.
+        DWORD error = GetLastError();
+        const char *words = error == ERROR_MOD_NOT_FOUND
+                                ? "Windows found no Larkspan.dll: it belongs in the folder of larkspan-get.exe"
+                            : error == ERROR_BAD_EXE_FORMAT
+                                ? "Larkspan.dll is of the other width: take it and larkspan-get.exe from the same zip"
+                                : ErrorWords(error);
+        fprintf(stderr, "larkspan-get: cannot load Larkspan.dll (error %lu%s%s)\n", error, words ? ": " : "",
+                words ? words : "");
         return NULL;
     }
     return (LarkspanFunction)(void (*)(void))GetProcAddress(library, "Larkspan");
@@ -227,7 +236,7 @@ int Attempt(LarkspanFunction larkspan, HWND window, const Options &options, cons
     // window procedure, not a trip to another thread and back. A program
     // with a window to keep responsive downloads on a worker instead
     // (examples/download_on_worker.cpp); this one has nothing else to do.
-    int result = larkspan((char *)transfer.url, (char *)output.libraryPath.c_str(), window, NULL);
+    int result = larkspan(transfer.url, output.libraryPath.c_str(), window, NULL);
     unsigned long error = GetLastError();  // the first failure's, or 0
     TimeLimitHold();
     ULONGLONG elapsed = GetTickCount64() - progress.started;

@@ -4,18 +4,24 @@
 // GetMessage, PeekMessage or a SendMessage of its own, runs the window
 // procedure; the sender is held until then. A thread that ends takes its
 // queue and its windows with it. Every change to a queue is made here, by
-// the functions that keep its descriptor's signal right; windows are asked
-// for through window.cpp's functions.
+// the functions that keep its descriptor's signal right.
+//
+// Called by window.cpp (message.h); stands on user32's floor (the lock and
+// the table of windows, user32_private.h) and x11drv.h, and calls nothing
+// of window.cpp.
 #include <windows.h>
 #include <winposix.h>
 
 #include "errors.h"
+#include "message.h"
 #include "message_wait.h"
+#include "system_calls.h"
 #include "user32_private.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <map>
 #include <vector>
 
 namespace {
@@ -68,7 +74,8 @@ void UpdateSignalLocked(ThreadQueue *queue)
     bool waiting = !queue->sent.empty() || !queue->posted.empty() || queue->quitPosted;
     if (queue->signal < 0 || waiting == queue->signalled) return;
     uint64_t count = 1;
-    ssize_t moved = waiting ? write(queue->signal, &count, sizeof count) : read(queue->signal, &count, sizeof count);
+    ssize_t moved = waiting ? sys.write(queue->signal, &count, sizeof count)
+                            : sys.read(queue->signal, &count, sizeof count);
     if (moved == (ssize_t)sizeof count) queue->signalled = waiting;
 }
 
@@ -106,7 +113,7 @@ struct SenderRelease {
     ~SenderRelease()
     {
         if (!sent) return;
-        std::lock_guard<std::mutex> hold(windowLock);
+        std::lock_guard<User32Lock> hold(windowLock);
         ReleaseSenderLocked(sent);
     }
 };
@@ -116,7 +123,7 @@ struct SenderRelease {
 // Its message, if still queued, is taken back; if being answered, the answer
 // wakes no one (the sender's queue may be gone by then).
 struct SenderLeaves {
-    std::unique_lock<std::mutex> &hold;
+    std::unique_lock<User32Lock> &hold;
     std::shared_ptr<SentMessage> &sent;
     ThreadQueue *owner;
     ~SenderLeaves()
@@ -135,7 +142,7 @@ struct SenderLeaves {
 
 // Runs the procedure for the oldest message another thread sent to this one,
 // then lets the sender go on. False when none waits.
-bool AnswerOneSentLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue)
+bool AnswerOneSentLocked(std::unique_lock<User32Lock> &hold, ThreadQueue *queue)
 {
     USER32_ASSERT_LOCKED();
     if (queue->sent.empty()) return false;
@@ -167,10 +174,10 @@ void EndThreadQueue()
 {
     std::vector<XWindowId> xWindows;
     {
-        std::lock_guard<std::mutex> hold(windowLock);
+        std::lock_guard<User32Lock> hold(windowLock);
         ThreadQueue *queue = currentQueue;
         if (!queue) return;
-        xWindows = ForgetThreadWindowsLocked(queue);
+        xWindows = RemoveThreadWindowsLocked(queue);
         for (const auto &sent : queue->sent) ReleaseSenderLocked(sent.get());
         if (queue->signal >= 0) close(queue->signal);
         queues.erase(queue->threadId);
@@ -219,7 +226,7 @@ bool FilterWindowValidLocked(HWND window)
 // What a retrieving call does: answers every message sent to this thread,
 // then takes the first posted message that passes the filter or, when none
 // does, the quit request, which passes every filter.
-bool RetrieveLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, MSG *message, HWND window,
+bool RetrieveLocked(std::unique_lock<User32Lock> &hold, ThreadQueue *queue, MSG *message, HWND window,
                     UINT filterMin, UINT filterMax, bool remove)
 {
     USER32_ASSERT_LOCKED();
@@ -271,7 +278,7 @@ void DropWindowMessagesLocked(ThreadQueue *owner, HWND window)
 // go on.
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::unique_lock<std::mutex> hold(windowLock);
+    std::unique_lock<User32Lock> hold(windowLock);
     const WND *found = FindWindowLocked(window);
     if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
     ThreadQueue *self = CurrentQueueLocked();
@@ -308,7 +315,7 @@ LRESULT WINAPI SendMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 // A null window posts to the calling thread itself, as PostThreadMessage.
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     if (!window) {
         PostLocked(CurrentQueueLocked(), nullptr, message, wParam, lParam);
         return TRUE;
@@ -327,7 +334,7 @@ BOOL WINAPI PostMessageW(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 // A thread has a queue once it has used a window or a message function.
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     auto found = queues.find(threadId);
     if (found == queues.end()) return FailWith(ERROR_INVALID_THREAD_ID, FALSE);
     PostLocked(found->second, nullptr, message, wParam, lParam);
@@ -342,7 +349,7 @@ BOOL WINAPI PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPAR
 // A request, not a message in line: WM_QUIT comes once no posted message is left.
 void WINAPI PostQuitMessage(int exitCode)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     ThreadQueue *queue = CurrentQueueLocked();
     queue->quitPosted = true;
     queue->quitCode = exitCode;
@@ -354,7 +361,7 @@ void WINAPI PostQuitMessage(int exitCode)
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
 {
     if (!message) return FailWith(ERROR_INVALID_PARAMETER, -1);
-    std::unique_lock<std::mutex> hold(windowLock);
+    std::unique_lock<User32Lock> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return -1;
     ThreadQueue *queue = CurrentQueueLocked();
     while (!RetrieveLocked(hold, queue, message, window, filterMin, filterMax, true)) {
@@ -374,7 +381,7 @@ BOOL WINAPI GetMessageW(LPMSG message, HWND window, UINT filterMin, UINT filterM
 BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeFlags)
 {
     if (!message) return FailWith(ERROR_INVALID_PARAMETER, FALSE);
-    std::unique_lock<std::mutex> hold(windowLock);
+    std::unique_lock<User32Lock> hold(windowLock);
     if (!FilterWindowValidLocked(window)) return FALSE;
     return RetrieveLocked(hold, CurrentQueueLocked(), message, window, filterMin, filterMax,
                           (removeFlags & PM_REMOVE) != 0);
@@ -389,7 +396,7 @@ BOOL WINAPI PeekMessageW(LPMSG message, HWND window, UINT filterMin, UINT filter
 // word; the low word (on Windows: what came since the last look) is the same.
 DWORD WINAPI GetQueueStatus(UINT flags)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     ThreadQueue *queue = CurrentQueueLocked();
     DWORD waiting = 0;
     if (!queue->sent.empty()) waiting |= QS_SENDMESSAGE;
@@ -400,10 +407,10 @@ DWORD WINAPI GetQueueStatus(UINT flags)
 
 int WinPosix_MessageQueueFd(void)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     ThreadQueue *queue = CurrentQueueLocked();
     if (queue->signal < 0) {
-        queue->signal = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        queue->signal = sys.eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         queue->signalled = false;
         UpdateSignalLocked(queue);
     }

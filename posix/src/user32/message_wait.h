@@ -20,19 +20,20 @@
 // change made after the last look under the lock wakes the sleeper.
 //
 // Watching pays only while what is awaited comes within the watch: a download
-// on a worker thread runs 1.5 times as fast with it (the CPU it adds is the
-// waiting core's), and messages back to back 4.6 times as fast for a quarter
-// of the CPU, while a thread whose messages come seldom would spend the whole
-// watch for nothing at every message. So a thread watches only when its last
-// wait, watched or slept, ended within the watch's time.
+// on a worker thread runs faster with it (the CPU it adds is the waiting
+// core's), and messages back to back much faster for less CPU, while a
+// thread whose messages come seldom would spend the whole watch for nothing
+// at every message. So a thread watches only when its last wait, watched or
+// slept, ended within the watch's time.
 //
-// bench/run builds the layer a second time without the watch, to weigh it.
+// bench/run builds the layer a second time without the watch, to weigh it;
+// the figures are in bench/README.md ("The watch before sleeping").
 #ifndef WINPOSIX_WATCH_MICROSECONDS
 #define WINPOSIX_WATCH_MICROSECONDS 100
 #endif
 inline constexpr auto kWatchBeforeSleeping = std::chrono::microseconds(WINPOSIX_WATCH_MICROSECONDS);
 
-template <typename Ready> inline void WaitLocked(std::unique_lock<std::mutex> &hold, ThreadQueue *queue, Ready ready)
+template <typename Ready> inline void WaitLocked(std::unique_lock<User32Lock> &hold, ThreadQueue *queue, Ready ready)
 {
     USER32_ASSERT_LOCKED();
     if (ready()) return;

@@ -1,36 +1,37 @@
 // user32's window classes and windows. A window lives in the process's
-// window table and belongs to the thread that created it (its queue:
-// message.cpp). A window that is not message-only also has an X window
-// (x11drv.cpp), so that FindWindow in another process sees it; the X calls
-// are made with no lock of user32's held, so a display that is slow to
+// table of windows (user32_private.h) and belongs to the thread that created
+// it (its queue: message.cpp). A window that is not message-only also has an
+// X window (x11drv.cpp), so that FindWindow in another process sees it; the X
+// calls are made with no lock of user32's held, so a display that is slow to
 // answer holds up only the thread that creates or looks for a window.
 // DispatchMessage is here too: it calls a window's procedure for a message
 // already taken off its queue, and touches no queue.
+//
+// The top of user32: calls message.cpp (message.h), user32's floor
+// (user32_private.h) and x11drv.h; nothing calls it but through the Win32
+// functions.
 #include <windows.h>
 #include <winposix.h>
 
 #include "errors.h"
-#include "text.h"
+#include "message.h"
+#include "text_convert.h"
 #include "user32_private.h"
 
-#include <unistd.h>
-
-#include <vector>
-
-std::mutex windowLock;
+#include <map>
 
 namespace {
 
-std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
-std::map<HWND, WND> windows;
+struct WindowClass {
+    WNDPROC procedure;
+};
 
-// Handles are never reused, so a handle kept after DestroyWindow names nothing.
-uintptr_t nextWindow = 0x10010;
+std::map<std::wstring, WindowClass> windowClasses;  // keys folded to upper case
 
 ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
 {
     if (name.empty() || !procedure) return FailWith(ERROR_INVALID_PARAMETER, 0);
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     if (!windowClasses.emplace(Fold(name), WindowClass{procedure}).second)
         return FailWith(ERROR_CLASS_ALREADY_EXISTS, 0);
     return (ATOM)(0xC000 + windowClasses.size());
@@ -39,12 +40,11 @@ ATOM RegisterClassCommon(const std::wstring &name, WNDPROC procedure)
 // A class stays while windows of it are there, as on Windows.
 BOOL UnregisterClassCommon(const std::wstring &name)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
+    std::lock_guard<User32Lock> hold(windowLock);
     std::wstring folded = Fold(name);
     auto found = windowClasses.find(folded);
     if (found == windowClasses.end()) return FailWith(ERROR_CLASS_DOES_NOT_EXIST, FALSE);
-    for (const auto &window : windows)
-        if (Fold(window.second.className) == folded) return FailWith(ERROR_CLASS_HAS_WINDOWS, FALSE);
+    if (FindWindowOfClassLocked(folded, true)) return FailWith(ERROR_CLASS_HAS_WINDOWS, FALSE);
     windowClasses.erase(found);
     return TRUE;
 }
@@ -59,20 +59,17 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     HWND window;
     bool messageOnly = parent == HWND_MESSAGE;
     {
-        std::lock_guard<std::mutex> hold(windowLock);
+        std::lock_guard<User32Lock> hold(windowLock);
         auto found = windowClasses.find(Fold(className));
         if (found == windowClasses.end()) return FailWith(ERROR_CANNOT_FIND_WND_CLASS, nullptr);
         procedure = found->second.procedure;
-        window = (HWND)nextWindow;
-        nextWindow += 4;
-        windows[window] = WND{className, procedure, CurrentQueueLocked(), messageOnly, 0};
+        window = AddWindowLocked(WND{className, procedure, CurrentQueueLocked(), messageOnly, 0});
     }
     if (!messageOnly) {
         USER32_ASSERT_NOT_LOCKED();
         XWindowId xWindow = X11DRV_CreateWindow(className, title);
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found != windows.end()) found->second.xWindow = xWindow;
+        std::lock_guard<User32Lock> hold(windowLock);
+        if (WND *found = FindWindowLocked(window)) found->xWindow = xWindow;
     }
     // As on Windows, the procedure sees WM_CREATE (with the creation
     // arguments) before the caller gets the handle, and -1 from it destroys
@@ -86,49 +83,7 @@ HWND CreateWindowCommon(const std::wstring &className, const std::wstring &title
     return window;
 }
 
-// Removes a window from the table; its queue drops what waits for it. Gives
-// back its X window, for the caller to destroy once it has let go of the lock.
-XWindowId ForgetWindowLocked(std::map<HWND, WND>::iterator found)
-{
-    USER32_ASSERT_LOCKED();
-    HWND window = found->first;
-    ThreadQueue *owner = found->second.owner;
-    XWindowId xWindow = found->second.xWindow;
-    windows.erase(found);
-    DropWindowMessagesLocked(owner, window);
-    return xWindow;
-}
-
 }  // namespace
-
-#ifndef NDEBUG
-// glibc's mutex records the thread that holds it: the check costs no
-// bookkeeping of its own, and a release inside a condition variable's wait
-// is seen too.
-bool WindowLockHeld()
-{
-    return windowLock.native_handle()->__data.__owner == (int)gettid();
-}
-#endif
-
-const WND *FindWindowLocked(HWND window)
-{
-    USER32_ASSERT_LOCKED();
-    auto found = windows.find(window);
-    return found == windows.end() ? nullptr : &found->second;
-}
-
-std::vector<XWindowId> ForgetThreadWindowsLocked(ThreadQueue *owner)
-{
-    USER32_ASSERT_LOCKED();
-    std::vector<XWindowId> xWindows;
-    for (auto window = windows.begin(); window != windows.end();) {
-        auto next = std::next(window);
-        if (window->second.owner == owner) xWindows.push_back(ForgetWindowLocked(window));
-        window = next;
-    }
-    return xWindows;
-}
 
 ATOM WINAPI RegisterClassA(const WNDCLASSA *wc)
 {
@@ -174,19 +129,23 @@ BOOL WINAPI DestroyWindow(HWND window)
 {
     WNDPROC procedure;
     {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
-        if (found->second.owner != CurrentQueueLocked()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
-        procedure = found->second.procedure;
+        std::lock_guard<User32Lock> hold(windowLock);
+        const WND *found = FindWindowLocked(window);
+        if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        if (found->owner != CurrentQueueLocked()) return FailWith(ERROR_ACCESS_DENIED, FALSE);
+        procedure = found->procedure;
     }
     USER32_ASSERT_NOT_LOCKED();
     procedure(window, WM_DESTROY, 0, 0);
     XWindowId xWindow = 0;
     {
-        std::lock_guard<std::mutex> hold(windowLock);
-        auto found = windows.find(window);
-        if (found != windows.end()) xWindow = ForgetWindowLocked(found);
+        // Out of the table, and what waits for it in its queue with it.
+        std::lock_guard<User32Lock> hold(windowLock);
+        if (const WND *found = FindWindowLocked(window)) {
+            ThreadQueue *owner = found->owner;
+            xWindow = RemoveWindowLocked(window);
+            DropWindowMessagesLocked(owner, window);
+        }
     }
     USER32_ASSERT_NOT_LOCKED();
     X11DRV_DestroyWindow(xWindow);
@@ -195,8 +154,8 @@ BOOL WINAPI DestroyWindow(HWND window)
 
 BOOL WINAPI IsWindow(HWND window)
 {
-    std::lock_guard<std::mutex> hold(windowLock);
-    return windows.count(window) ? TRUE : FALSE;
+    std::lock_guard<User32Lock> hold(windowLock);
+    return FindWindowLocked(window) ? TRUE : FALSE;
 }
 
 LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM)
@@ -209,15 +168,6 @@ LRESULT WINAPI DefWindowProcW(HWND, UINT, WPARAM, LPARAM)
     return 0;
 }
 
-DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId)
-{
-    std::lock_guard<std::mutex> hold(windowLock);
-    auto found = windows.find(window);
-    if (found == windows.end()) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
-    if (processId) *processId = (DWORD)getpid();
-    return found->second.owner->threadId;
-}
-
 // This process's windows first, then every top-level window on the display.
 // Message-only windows are not top-level windows: not found, as on Windows.
 HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
@@ -226,10 +176,8 @@ HWND WINAPI FindWindowW(LPCWSTR className, LPCWSTR windowName)
     // Only lookups by class are supported.
     if (windowName) return FailWith(ERROR_NOT_SUPPORTED, nullptr);
     {
-        std::lock_guard<std::mutex> hold(windowLock);
-        std::wstring wanted = Fold(className ? className : L"");
-        for (const auto &entry : windows)
-            if (!entry.second.messageOnly && Fold(entry.second.className) == wanted) return entry.first;
+        std::lock_guard<User32Lock> hold(windowLock);
+        if (HWND own = FindWindowOfClassLocked(Fold(className ? className : L""), false)) return own;
     }
     // A window of another process: a handle that names it, good for a test
     // of existence, not for sending messages.
@@ -257,7 +205,7 @@ LRESULT WINAPI DispatchMessageA(const MSG *message)
     if (!message->hwnd) return 0;
     WNDPROC procedure;
     {
-        std::lock_guard<std::mutex> hold(windowLock);
+        std::lock_guard<User32Lock> hold(windowLock);
         const WND *found = FindWindowLocked(message->hwnd);
         if (!found) return FailWith(ERROR_INVALID_WINDOW_HANDLE, 0);
         if (found->owner != CurrentQueueLocked()) return FailWith(ERROR_WINDOW_OF_OTHER_THREAD, 0);

@@ -4,25 +4,26 @@
 // Xlib waits without end for a server that does not answer: one that is
 // stopped (SIGSTOP, a debugger), or a socket that accepts a connection and
 // never speaks. So every Xlib call is made on one thread of this file's own,
-// the display thread, and a caller waits for its answer only while the
-// server keeps answering: the display thread notes the time of every reply,
-// and a caller gives up once kDisplayAnswerBound has passed without one.
-// A lookup walks every top-level window with two round trips each, which on
-// a busy server (tens of thousands of windows) or a distant one (150 windows
-// 5 ms away) takes longer than the bound in all; such a display is slow, not
-// gone, and taking it for gone would tell the updater that the main
-// application has closed. A display that has stopped answering is treated
-// as one whose server has ended: gone for the rest of the process. Its
-// connection is closed as soon as the display thread gets it back, and with
-// it go this process's X windows. Opening the display is the display
-// thread's first request, under the same bound, so a DISPLAY that names
-// a server that never answers is no display.
+// the display thread, and a caller waits for its answer only while the server
+// keeps answering: the display thread notes the time of every reply, and a
+// caller gives up once kDisplayAnswerBound has passed without one. A lookup
+// walks every top-level window with two round trips each, which on a busy
+// server (tens of thousands of windows) or a distant one (a hundred windows,
+// each round trip some milliseconds) takes longer than the bound in all; such
+// a display is slow, not gone, and taking it for gone would tell the updater
+// that the main application has closed. A display that has stopped answering
+// is treated as one whose server has ended: gone for the rest of the process.
+// Its connection is closed as soon as the display thread gets it back, and
+// with it go this process's X windows. Opening the display is the display
+// thread's first request, under the same bound, so a DISPLAY that names a
+// server that never answers is no display.
 //
 // One thread also means Xlib is used from one thread only, as it is safe to
 // without XInitThreads.
 #include "x11drv.h"
 
-#include "text.h"
+#include "system_calls.h"
+#include "text_convert.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -118,7 +119,7 @@ int IgnoreXError(Display *, XErrorEvent *)
 
 // A request for the display thread. Shared with its caller, which may have
 // stopped waiting for it.
-struct Request {
+struct DisplayRequest {
     std::function<XWindowId(Display *)> work;
     XWindowId answer = 0;
     bool answered = false;
@@ -128,7 +129,7 @@ struct DisplayThread {
     std::mutex lock;
     std::condition_variable requestCame;
     std::condition_variable answered;
-    std::deque<std::shared_ptr<Request>> requests;
+    std::deque<std::shared_ptr<DisplayRequest>> requests;
     bool started = false;
     // No display, a lost one, or one that did not answer in time: no request
     // is run any more, and every caller gets 0 at once.
@@ -156,10 +157,11 @@ Clock::time_point LastAnswer()
     return Clock::time_point(Clock::duration(lastAnswer.load(std::memory_order_relaxed)));
 }
 
+// The display, through the system-call table, whose standard function
+// (X11DRV_OpenDisplay, below) loads libX11 first.
 Display *OpenDisplay()
 {
-    if (!LoadXlib()) return nullptr;
-    Display *display = xlib.OpenDisplay(nullptr);
+    Display *display = sys.XOpenDisplay(nullptr);
     if (!display) return nullptr;
     NoteAnswer();
     xlib.SetIOErrorHandler(IgnoreXIOError);
@@ -194,7 +196,7 @@ void ServeDisplay()
             displayThread.requestCame.wait(hold);
             continue;
         }
-        std::shared_ptr<Request> request = displayThread.requests.front();
+        std::shared_ptr<DisplayRequest> request = displayThread.requests.front();
         displayThread.requests.pop_front();
         if (display) {
             hold.unlock();
@@ -232,7 +234,7 @@ XWindowId OnDisplayThread(std::function<XWindowId(Display *)> work, bool wait)
         }
         displayThread.started = true;
     }
-    auto request = std::make_shared<Request>();
+    auto request = std::make_shared<DisplayRequest>();
     request->work = std::move(work);
     displayThread.requests.push_back(request);
     displayThread.requestCame.notify_one();
@@ -304,6 +306,14 @@ Window FindByClass(Display *display, const std::string &wanted)
 }
 
 }  // namespace
+
+Display *X11DRV_OpenDisplay(const char *name)
+{
+    // Only the display thread opens the display, once; a second call finds
+    // the library loaded.
+    static const bool loaded = LoadXlib();
+    return loaded ? xlib.OpenDisplay(name) : nullptr;
+}
 
 XWindowId X11DRV_CreateWindow(const std::wstring &className, const std::wstring &title)
 {

@@ -26,6 +26,11 @@ constexpr std::chrono::milliseconds kDisplayAnswerBound(2000);
 // An unmapped window with `className` as its WM_CLASS; 0 without a display.
 XWindowId X11DRV_CreateWindow(const std::wstring &className, const std::wstring &title);
 
+// The system-call table's standard XOpenDisplay (system_calls.h): libX11's,
+// the library loaded on the first call. Null when it can't be loaded or the
+// display can't be opened.
+struct _XDisplay *X11DRV_OpenDisplay(const char *name);
+
 // Destroys a window made by X11DRV_CreateWindow; returns without waiting.
 void X11DRV_DestroyWindow(XWindowId window);
 

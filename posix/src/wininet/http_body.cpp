@@ -10,11 +10,11 @@
 namespace {
 
 // The spill's memory, kept from one transfer to the next. Memory fresh from
-// the system costs a page fault for each page first touched (about 11 us on
-// the machine the benchmarks ran on), and what a transfer frees at its end
-// goes back to the system once enough of the heap's top is free, to be
-// faulted in anew by the next: for files of a few MB, those faults were most
-// of what a download cost beyond a plain libcurl loop. One is kept, for one
+// the system costs a page fault for each page first touched, and what a
+// transfer frees at its end goes back to the system once enough of the
+// heap's top is free, to be faulted in anew by the next: for files of a few
+// MB, those faults were most of what a download cost beyond a plain libcurl
+// loop (bench/README.md, "Fresh memory"). One is kept, for one
 // download after another; downloads at once beyond it have their own.
 // Never destroyed: a transfer on another thread may still end while the
 // process exits.

@@ -12,16 +12,15 @@
 
 // curl's receive buffer, which is also the most one receive brings. Every
 // receive costs a system call and, as the socket's window opens, an
-// acknowledgement, so small ones make large bodies slow (a buffer of one
-// 32000-byte block: a 512 MiB body took 1.3 times the CPU). But the memory a
+// acknowledgement, so small ones make large bodies slow. But the memory a
 // download touches for the first time is what costs most after starting the
-// process (about 11 us a page where the benchmarks ran), and a receive's
-// worth of it is touched twice over: in curl's buffer and in the spill. 64
-// KiB, against 127 KiB, spares a 1 MiB download 30 of those pages for 50 %
-// more receives of a large body. curl allocates its buffer when the transfer
-// connects and takes no other size after that (7.88 refuses one), so the
-// size is the same for every body. Below malloc's threshold for a mapping of
-// its own (128 KiB), so that a transfer after the first reuses the memory.
+// process, and a receive's worth of it is touched twice over: in curl's
+// buffer and in the spill. 64 KiB weighs the two (bench/README.md, "Fresh
+// memory" and "Receiving", has the figures). curl allocates its buffer when
+// the transfer connects and takes no other size after that (7.88 refuses
+// one), so the size is the same for every body. Below malloc's threshold for
+// a mapping of its own (128 KiB), so that a transfer after the first reuses
+// the memory.
 const long kReceiveBuffer = 64 * 1024;
 
 // What the spill may have to hold, reserved whole at once: curl is paused as

@@ -12,8 +12,8 @@ DWORD ErrorFromCurl(CURLcode code, bool headersFinal, bool headSeen, long osErro
     case CURLE_OK: return ERROR_SUCCESS;
     case CURLE_URL_MALFORMAT: return ERROR_INTERNET_INVALID_URL;
     case CURLE_UNSUPPORTED_PROTOCOL:
-        // Every URL's scheme, a redirect's included, is checked before its
-        // request goes out: this is a reply that is not HTTP at all (HTTP/0.9,
+        // The URL's scheme is checked before the request goes out: this is a
+        // reply that is not HTTP at all (HTTP/0.9,
         // or a status line curl can't read, after an informational response
         // too).
         return ERROR_HTTP_INVALID_SERVER_RESPONSE;
@@ -21,7 +21,6 @@ DWORD ErrorFromCurl(CURLcode code, bool headersFinal, bool headSeen, long osErro
     case CURLE_COULDNT_RESOLVE_HOST: return ERROR_INTERNET_NAME_NOT_RESOLVED;
     case CURLE_COULDNT_CONNECT: return ERROR_INTERNET_CANNOT_CONNECT;
     case CURLE_OPERATION_TIMEDOUT: return ERROR_INTERNET_TIMEOUT;
-    case CURLE_TOO_MANY_REDIRECTS: return ERROR_HTTP_REDIRECT_FAILED;
     // The connection closed before a whole first line: WinINet's "the
     // server did not return any headers", apart from a reply that is not
     // HTTP. After an informational response alone (curl's "nothing" too),

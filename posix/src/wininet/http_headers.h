@@ -21,7 +21,7 @@ enum HeaderLine {
 
 // Adds one line of a response's head, as received (its line end included),
 // to `block`. A status line starts a new block: the one before it belonged
-// to an informational response or a redirect.
+// to an informational response.
 HeaderLine AddHeaderLine(std::string *block, const char *data, size_t length);
 
 // The value of the next field called `name` (any case) in `block`, starting
@@ -29,27 +29,6 @@ HeaderLine AddHeaderLine(std::string *block, const char *data, size_t length);
 // when there is no further one. The value has no white space around it.
 bool NextHeader(const std::string &block, const char *name, size_t *at, std::string *value);
 bool FindHeader(const std::string &block, const char *name, std::string *value);
-
-// Where a redirect leads: the first Location that is not empty; false when
-// there is none, and the response is not followed.
-bool FindRedirect(const std::string &block, std::string *location);
-
-// The statuses WinINet follows: 301, 302, 303, 307 and 308. Others with a
-// Location (300, 304, 305, 306, any other 3xx) are the response.
-bool IsFollowedStatus(long status);
-
-// What ResolveUrl escapes as %XX, as WinINet's InternetCombineUrlA does.
-enum UrlEscape {
-    kEscapeNothing,
-    kEscapeSpaces,       // every space, the query and fragment included (ICU_ENCODE_SPACES_ONLY)
-    kEscapeUnsafeInPath  // in the path only: control bytes, space, bytes past ASCII, "<>\\^`{|} (flags 0)
-};
-
-// `reference` (a Location, say) taken against the absolute URL `base`, as
-// RFC 3986 resolves it, dot segments removed; a reference with the base's own
-// scheme and no "//" counts as relative, as browsers and WinINet take it.
-// False when `base` has no scheme.
-bool ResolveUrl(const std::string &base, const std::string &reference, UrlEscape escape, std::string *resolved);
 
 // False when Content-Length fields (two fields, or a list in one) give
 // different numbers: the body's end is then in doubt.

@@ -1,9 +1,13 @@
-// Request set-up (http_request.h): URL escaping, extra header lines,
-// certificate authorities, the proxy choice and curl's options. Reads the
-// environment and sets options on the easy handle it is given; nothing else.
+// Request set-up (http_request.h): the URL as it goes out (url.h), a
+// reload's header lines, certificate authorities, the proxy choice and
+// curl's options. Reads the environment and sets options on the easy handle
+// it is given; nothing else.
 #include "http_request.h"
 
 #include "http_body.h"
+#include "system_calls.h"
+#include "text_convert.h"
+#include "url.h"
 
 #include <wininet.h>
 
@@ -36,24 +40,14 @@ void SetAuthorities(CURL *easy)
     }
 }
 
-bool AddRequestHeaders(curl_slist **list, const char *headers, DWORD length, DWORD flags)
+// There is no local cache here; a reload still tells the caches on the way.
+bool AddRequestHeaders(curl_slist **list, DWORD flags)
 {
-    std::string all;
-    if (headers) all.assign(headers, length == (DWORD)-1 ? strlen(headers) : length);
-    if (flags & INTERNET_FLAG_RELOAD) {
-        // There is no local cache here; a reload still tells the caches on the way.
-        all += "\r\nCache-Control: no-cache\r\nPragma: no-cache";
-    }
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = all.size();
-        if (end > start) {
-            curl_slist *grown = curl_slist_append(*list, all.substr(start, end - start).c_str());
-            if (!grown) return false;
-            *list = grown;
-        }
-        start = end + 1;
+    if (!(flags & INTERNET_FLAG_RELOAD)) return true;
+    for (const char *line : {"Cache-Control: no-cache", "Pragma: no-cache"}) {
+        curl_slist *grown = sys.curl_slist_append(*list, line);
+        if (!grown) return false;
+        *list = grown;
     }
     return true;
 }
@@ -65,7 +59,7 @@ void SetProxy(CURL *easy, const char *url, const TransferSettings &settings)
     } else if (settings.accessType == INTERNET_OPEN_TYPE_PROXY) {
         curl_easy_setopt(easy, CURLOPT_PROXY, settings.proxy);
         curl_easy_setopt(easy, CURLOPT_NOPROXY, settings.proxyBypass);
-    } else if (StartsWithNoCase(url, "https:") && !Variable("https_proxy") && !Variable("HTTPS_PROXY") &&
+    } else if (HasPrefixNoCase(url, "https:") && !Variable("https_proxy") && !Variable("HTTPS_PROXY") &&
                !Variable("all_proxy") && !Variable("ALL_PROXY")) {
         // INTERNET_OPEN_TYPE_PRECONFIG: curl takes the proxy variables of the
         // environment (http_proxy for http, https_proxy for https, all_proxy
@@ -80,40 +74,15 @@ void SetProxy(CURL *easy, const char *url, const TransferSettings &settings)
 
 }  // namespace
 
-// HTTP takes no space, control byte, byte past ASCII or any of "<>\\^`{|}
-// in a request's target, and WinINet's callers hand such URLs over as
-// typed. Each such byte after the server's name is escaped as %XX of the
-// byte as it stands in the caller's narrow string; the fragment is the
-// caller's own and is not sent.
-std::string EscapeRequestUrl(const char *url)
+DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, DWORD flags,
+                   const TransferSettings &settings)
 {
-    static const char kHex[] = "0123456789ABCDEF";
-    const char *authority = strstr(url, "://");
-    const char *path = authority ? authority + 3 + strcspn(authority + 3, "/?#") : url;
-    std::string escaped(url, path);
-    for (const char *at = path; *at && *at != '#'; at++) {
-        unsigned char byte = (unsigned char)*at;
-        if (byte <= 0x20 || byte >= 0x7f || strchr("\"<>\\^`{|}", byte)) {
-            escaped += '%';
-            escaped += kHex[byte >> 4];
-            escaped += kHex[byte & 15];
-        } else {
-            escaped += (char)byte;
-        }
-    }
-    return escaped;
-}
-
-DWORD SetUpRequest(CURL *easy, curl_slist **requestHeaders, const char *url, const char *headers,
-                   DWORD headersLength, DWORD flags, const TransferSettings &settings)
-{
-    if (!AddRequestHeaders(requestHeaders, headers, headersLength, flags)) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!AddRequestHeaders(requestHeaders, flags)) return ERROR_NOT_ENOUGH_MEMORY;
     curl_easy_setopt(easy, CURLOPT_URL, EscapeRequestUrl(url).c_str());
     curl_easy_setopt(easy, CURLOPT_USERAGENT, settings.agent);
     curl_easy_setopt(easy, CURLOPT_HTTPHEADER, *requestHeaders);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
-    // Redirects are followed by the transfer, so that only the statuses
-    // WinINet follows are (http_transfer.cpp), not by curl.
+    // A redirect is the response: the programs follow redirects themselves.
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);

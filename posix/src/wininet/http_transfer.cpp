@@ -1,23 +1,21 @@
-// A request's transfer over curl: the callbacks curl calls, the pump that
-// drives it, and the redirects it follows. The opening returns once the
-// final response's headers are in. A read fills the caller's buffer straight
-// from curl's write callback and returns when it is full or the body has
-// ended; curl is paused as soon as it is full, what the receive in hand
-// brings beyond it waits in the body's spill, and curl is resumed once the
-// spill is empty (http_body.h), so memory stays bounded whatever the body's
-// size. Writes only the Transfer's own fields; its parts are written through
-// their files' functions.
+// A request's transfer over curl: the callbacks curl calls and the pump that
+// drives it. The opening returns once the final response's headers are in. A
+// read fills the caller's buffer straight from curl's write callback and
+// returns when it is full or the body has ended; curl is paused as soon as it
+// is full, what the receive in hand brings beyond it waits in the body's
+// spill, and curl is resumed once the spill is empty (http_body.h), so memory
+// stays bounded whatever the body's size. Writes only the Transfer's own
+// fields; its parts are written through their files' functions.
 #include "http_transfer.h"
 
 #include "http_errors.h"
 #include "http_headers.h"
+#include "system_calls.h"
+#include "text_convert.h"
 
 #include <wininet.h>
 
 namespace {
-
-// As WinINet: a chain of more redirects than this fails.
-const int kMaxRedirects = 10;
 
 // The first failure is the one that counts: what follows from it (curl
 // giving up after a callback refused, say) says less.
@@ -26,35 +24,26 @@ void Fail(Transfer *transfer, DWORD error)
     if (!transfer->failure) transfer->failure = error;
 }
 
-// Called before each request is sent, the redirected ones included: a secure
-// transfer never continues over plain HTTP, the head starts afresh and the
-// stall clock starts.
+// Called before the request is sent, and again if curl sends it anew (a
+// reused connection found closed): the head starts afresh and the stall
+// clock starts.
 int OnPrerequest(void *context, char *, char *, int, int)
 {
     Transfer *transfer = (Transfer *)context;
-    char *url = nullptr;
-    curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
-    if (url && StartsWithNoCase(url, "https:")) {
-        transfer->sawHttps = true;
-    } else if (transfer->sawHttps) {
-        Fail(transfer, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-        return CURL_PREREQFUNC_ABORT;
-    }
     HeadStartRequest(&transfer->head);
     StallStart(&transfer->stall);
     return CURL_PREREQFUNC_OK;
 }
 
 // Called for each new connection, before it connects: the connect time-out
-// covers what follows until the request goes out. A redirect to another
-// server is the case: the stall clock ran while the redirect was read.
+// covers what follows until the request goes out.
 int OnNewSocket(void *context, curl_socket_t, curlsocktype)
 {
     StallStop(&((Transfer *)context)->stall);
     return CURL_SOCKOPT_OK;
 }
 
-size_t OnHeader(char *data, size_t size, size_t count, void *context)
+size_t OnHeaderLine(char *data, size_t size, size_t count, void *context)
 {
     Transfer *transfer = (Transfer *)context;
     size_t length = size * count;
@@ -67,23 +56,12 @@ size_t OnHeader(char *data, size_t size, size_t count, void *context)
     // The end of one response's headers. Informational responses, and a
     // proxy's answer to CONNECT (whose status is no response's), are not the
     // response to read.
-    long status = TransferStatus(transfer);
-    if (status < 200) return length;
-    std::string location;
-    if (transfer->followRedirects && IsFollowedStatus(status) && FindRedirect(transfer->head.headers, &location)) {
-        // A redirect to follow: its body is not wanted, so the transfer stops
-        // here and Pump starts the next request.
-        char *url = nullptr;
-        curl_easy_getinfo(transfer->easy, CURLINFO_EFFECTIVE_URL, &url);
-        if (!ResolveUrl(url ? url : "", location, kEscapeNothing, &transfer->redirectTo) || transfer->redirectTo.empty())
-            transfer->redirectTo = location;
-        return 0;
-    }
+    if (TransferStatus(transfer) < 200) return length;
     HeadSetFinal(&transfer->head);
     return length;
 }
 
-size_t OnBody(char *data, size_t size, size_t count, void *context)
+size_t OnBodyBytes(char *data, size_t size, size_t count, void *context)
 {
     Transfer *transfer = (Transfer *)context;
     size_t length = size * count;
@@ -121,30 +99,11 @@ void FailFromCurl(Transfer *transfer, CURLcode code)
     // WinINet hands out none: the body is whole either way, and ends here.
     std::string coding;
     if (code == CURLE_BAD_FUNCTION_ARGUMENT && transfer->head.final &&
-        FindHeader(transfer->head.headers, "Transfer-Encoding", &coding) && StartsWithNoCase(coding.c_str(), "chunked"))
+        FindHeader(transfer->head.headers, "Transfer-Encoding", &coding) && HasPrefixNoCase(coding.c_str(), "chunked"))
         return;
     long osError = 0;
     curl_easy_getinfo(transfer->easy, CURLINFO_OS_ERRNO, &osError);
     Fail(transfer, ErrorFromCurl(code, transfer->head.final, !transfer->head.headers.empty(), osError));
-}
-
-// Sends the request on to where the redirect just read leads: http or https
-// only, never from https to plain http, at most 10 times in a row, as
-// WinINet. The same easy handle goes round again, so its settings stay.
-void FollowRedirect(Transfer *transfer)
-{
-    std::string next;
-    next.swap(transfer->redirectTo);
-    bool https = StartsWithNoCase(next.c_str(), "https://");
-    if (!https && !StartsWithNoCase(next.c_str(), "http://")) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
-    if (transfer->sawHttps && !https) return Fail(transfer, ERROR_INTERNET_HTTPS_TO_HTTP_ON_REDIR);
-    if (++transfer->redirects > kMaxRedirects) return Fail(transfer, ERROR_HTTP_REDIRECT_FAILED);
-    curl_multi_remove_handle(transfer->multi, transfer->easy);
-    curl_easy_setopt(transfer->easy, CURLOPT_URL, EscapeRequestUrl(next.c_str()).c_str());
-    HeadStartRequest(&transfer->head);
-    transfer->done = false;
-    if (curl_multi_add_handle(transfer->multi, transfer->easy) != CURLM_OK)
-        return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
 }
 
 // Runs the transfer until `enough` holds, the transfer ends, nothing has
@@ -156,14 +115,13 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         if (transfer->cancelled) return Fail(transfer, ERROR_INTERNET_OPERATION_CANCELLED);
         int running = 0;
         unsigned long long deliveredBefore = transfer->body.delivered;
-        if (curl_multi_perform(transfer->multi, &running) != CURLM_OK)
+        if (sys.curl_multi_perform(transfer->multi, &running) != CURLM_OK)
             return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
         int queued = 0;
         while (CURLMsg *message = curl_multi_info_read(transfer->multi, &queued)) {
             if (message->msg != CURLMSG_DONE) continue;
             transfer->done = true;
-            if (!transfer->redirectTo.empty() && !transfer->failure) FollowRedirect(transfer);
-            else if (message->data.result != CURLE_OK) FailFromCurl(transfer, message->data.result);
+            if (message->data.result != CURLE_OK) FailFromCurl(transfer, message->data.result);
         }
         if (transfer->done || enough()) break;
         curl_off_t bytes = 0;
@@ -175,32 +133,32 @@ template <typename Enough> void Pump(Transfer *transfer, Enough enough)
         ULONGLONG now = GetTickCount64();
         if (StallExpired(&transfer->stall, now)) return Fail(transfer, ERROR_INTERNET_TIMEOUT);
         // A cancel from another thread wakes this poll (curl_multi_wakeup).
-        curl_multi_poll(transfer->multi, nullptr, 0, StallWaitMs(&transfer->stall, now), nullptr);
+        // A poll that fails would fail again at once, the loop spinning
+        // until the time-out: the transfer ends here instead.
+        if (sys.curl_multi_poll(transfer->multi, nullptr, 0, StallWaitMs(&transfer->stall, now), nullptr) != CURLM_OK)
+            return Fail(transfer, ERROR_INTERNET_INTERNAL_ERROR);
     }
 }
 
 }  // namespace
 
-DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DWORD headersLength, DWORD flags,
-                    const TransferSettings &settings)
+DWORD StartTransfer(Transfer *transfer, const char *url, DWORD flags, const TransferSettings &settings)
 {
-    transfer->easy = curl_easy_init();
-    transfer->multi = curl_multi_init();
+    transfer->easy = sys.curl_easy_init();
+    transfer->multi = sys.curl_multi_init();
     StallInit(&transfer->stall, settings.receiveTimeoutMs);
     if (!transfer->easy || !transfer->multi) return ERROR_NOT_ENOUGH_MEMORY;
     CURL *easy = transfer->easy;
-    if (DWORD error = SetUpRequest(easy, &transfer->requestHeaders, url, headers, headersLength, flags, settings))
-        return error;
-    transfer->followRedirects = !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT);
-    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeader);
+    if (DWORD error = SetUpRequest(easy, &transfer->requestHeaders, url, flags, settings)) return error;
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, OnHeaderLine);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, transfer);
-    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, OnBodyBytes);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, transfer);
     curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, OnPrerequest);
     curl_easy_setopt(easy, CURLOPT_PREREQDATA, transfer);
     curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, OnNewSocket);
     curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, transfer);
-    if (curl_multi_add_handle(transfer->multi, easy) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
+    if (sys.curl_multi_add_handle(transfer->multi, easy) != CURLM_OK) return ERROR_INTERNET_INTERNAL_ERROR;
     StallTouch(&transfer->stall);
     return 0;
 }

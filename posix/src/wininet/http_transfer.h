@@ -1,6 +1,7 @@
 // One HTTP request over curl, for WinINet's request handles: an easy handle
 // driven by a multi handle of its own, so that each call does exactly as
-// much network work as the caller asked for. Knows nothing of handles or of
+// much network work as the caller asked for. A redirect is a response like
+// any other: the programs follow redirects themselves. Knows nothing of handles or of
 // the calls' locks: wininet.cpp runs one call at a time on a transfer. Its
 // parts each have one writer: the request's set-up (http_request.h), the
 // response head (http_response.h), the body's buffers (http_body.h), the
@@ -40,21 +41,12 @@ struct Transfer {
     ResponseHead head;
     BodyBuffer body;
     StallClock stall;
-
-    // Redirects, followed here rather than by curl, so that only the statuses
-    // WinINet follows are, and INTERNET_FLAG_NO_AUTO_REDIRECT can hand out
-    // the redirect itself.
-    bool followRedirects = true;
-    int redirects = 0;          // followed so far
-    std::string redirectTo;     // set when the response just read is to be followed
-    bool sawHttps = false;      // a secure request was made: no plain one may follow
 };
 
-// Sets up the request for `url` (http or https, checked by the caller) with
-// the caller's extra header lines; 0, or the error it can't be made with.
-// A transfer that failed to start still needs EndTransfer.
-DWORD StartTransfer(Transfer *transfer, const char *url, const char *headers, DWORD headersLength, DWORD flags,
-                    const TransferSettings &settings);
+// Sets up the request for `url` (http or https, checked by the caller); 0,
+// or the error it can't be made with. A transfer that failed to start still
+// needs EndTransfer.
+DWORD StartTransfer(Transfer *transfer, const char *url, DWORD flags, const TransferSettings &settings);
 
 // Runs the transfer until the final response's headers are in; 0, or the
 // failure that ends the opening. A failure met after the headers, in the
@@ -70,7 +62,7 @@ DWORD ReadTransfer(Transfer *transfer, void *buffer, DWORD bytesToRead, DWORD *b
 long TransferStatus(Transfer *transfer);
 // The final response's header block.
 const std::string &TransferHeaders(const Transfer *transfer);
-// The address the final response came from, redirects followed.
+// The address the response came from: the URL opened, escaped as it went out.
 std::string TransferUrl(Transfer *transfer);
 
 // From any thread: the call waiting in curl ends with ERROR_INTERNET_OPERATION_CANCELLED.

@@ -1,13 +1,15 @@
-// WinINet's handles, numbered from a counter: a session carries the agent
-// name and proxy choice; a request is one HTTP transfer (http_transfer.h) whose response head is read
-// with HttpQueryInfoA (http_headers.h). Handles may be closed from any
-// thread, also while another thread's call is using them.
+// WinINet's handles, numbered from a counter: a session carries the agent name
+// and proxy choice; a request is one HTTP transfer (http_transfer.h) whose
+// response head is read with HttpQueryInfoA (http_headers.h). Handles may be
+// closed from any thread, also while another thread's call is using them.
 #include <wininet.h>
 #include <winposix.h>
 
 #include "errors.h"
 #include "http_headers.h"
 #include "http_transfer.h"
+#include "text_convert.h"
+#include "url.h"
 
 #include <curl/curl.h>
 
@@ -18,7 +20,6 @@
 #include <mutex>
 #include <set>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 namespace {
@@ -189,18 +190,20 @@ BOOL Result(DWORD error)
 }
 
 // InternetOpenUrlA with its session in use: the request in `*opened`, or
-// the error.
-DWORD OpenUrl(Session *session, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags, HINTERNET *opened)
+// the error. Only as the programs call it: no extra header lines, and
+// INTERNET_FLAG_NO_AUTO_REDIRECT (they follow redirects themselves).
+DWORD OpenRequest(Session *session, LPCSTR url, LPCSTR headers, DWORD flags, HINTERNET *opened)
 {
+    if (headers || !(flags & INTERNET_FLAG_NO_AUTO_REDIRECT)) return ERROR_NOT_SUPPORTED;
     if (!url) return ERROR_INVALID_PARAMETER;
-    if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
+    if (!HasPrefixNoCase(url, "http://") && !HasPrefixNoCase(url, "https://")) {
         bool hasScheme = strstr(url, "://") || strchr(url, ':');
         return hasScheme ? ERROR_INTERNET_UNRECOGNIZED_SCHEME : ERROR_INTERNET_INVALID_URL;
     }
     Request *request = new Request;
     TransferSettings settings = {session->agent.c_str(), session->accessType,   session->proxy.c_str(),
                                  session->proxyBypass.c_str(), connectTimeoutMs, receiveTimeoutMs};
-    if (DWORD error = StartTransfer(&request->transfer, url, headers, headersLength, flags, settings)) {
+    if (DWORD error = StartTransfer(&request->transfer, url, flags, settings)) {
         FreeRequest(request);
         return error;
     }
@@ -309,12 +312,11 @@ HINTERNET WINAPI InternetOpenA(LPCSTR agent, DWORD accessType, LPCSTR proxy, LPC
     return OpenLocked(session);
 }
 
-HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD headersLength, DWORD flags,
-                                  DWORD_PTR)
+HINTERNET WINAPI InternetOpenUrlA(HINTERNET handle, LPCSTR url, LPCSTR headers, DWORD, DWORD flags, DWORD_PTR)
 {
     HINTERNET opened = nullptr;
     DWORD error = CallWith<Session>(handle, [&](Session *session) {
-        return OpenUrl(session, url, headers, headersLength, flags, &opened);
+        return OpenRequest(session, url, headers, flags, &opened);
     });
     return error ? FailWith(error, (HINTERNET) nullptr) : opened;
 }
@@ -335,8 +337,8 @@ BOOL WINAPI InternetQueryOptionA(HINTERNET handle, DWORD option, LPVOID buffer, 
     }));
 }
 
-// A Location taken against the address it came from, for a caller that
-// follows redirects itself (INTERNET_FLAG_NO_AUTO_REDIRECT). What is escaped
+// A Location taken against the address it came from, for the programs,
+// which follow redirects themselves (INTERNET_FLAG_NO_AUTO_REDIRECT). What is escaped
 // is WinINet's choice: by default, bytes that may not stand in a path, there
 // only; with ICU_ENCODE_SPACES_ONLY, spaces everywhere; with ICU_NO_ENCODE,
 // nothing. The sizes are those of text handed out (CopyText).
@@ -346,7 +348,7 @@ BOOL WINAPI InternetCombineUrlA(LPCSTR baseUrl, LPCSTR relativeUrl, LPSTR buffer
     if (!baseUrl || !relativeUrl || !bufferLength || (flags & ~known) || (flags & known) == known)
         return FailWith(ERROR_INVALID_PARAMETER, FALSE);
     UrlEscape escape = flags & ICU_NO_ENCODE ? kEscapeNothing
-                     : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafeInPath;
+                     : flags & ICU_ENCODE_SPACES_ONLY ? kEscapeSpaces : kEscapeUnsafe;
     std::string combined;
     if (!ResolveUrl(baseUrl, relativeUrl, escape, &combined)) return FailWith(ERROR_INTERNET_INVALID_URL, FALSE);
     return Result(CopyText(combined, buffer, bufferLength));

@@ -91,7 +91,7 @@ Download RunDownloadRaw(const char *url, const char *path, bool withWindow)
     if (withWindow)
         window = CreateWindowExA(0, kProbeClass, "probe", WS_OVERLAPPED, 0, 0, 0, 0, NULL, NULL,
                                  GetModuleHandleA(NULL), NULL);
-    download.result = Larkspan((char *)url, (char *)path, window, NULL);
+    download.result = Larkspan(url, path, window, NULL);
     download.error = GetLastError();
     download.messages = threadMessages;
     download.messageParametersZero = threadParametersZero;
@@ -117,7 +117,7 @@ WorkerDownload::WorkerDownload(const std::string &url, const std::string &path)
     worker_ = std::thread([this, window = window_] {
         threadLines = &lines_;
         threadProgressLines = &linesWritten_;
-        result_ = Larkspan(&url_[0], &path_[0], window, NULL);
+        result_ = Larkspan(url_.c_str(), path_.c_str(), window, NULL);
         error_ = GetLastError();
         threadLines = nullptr;
         threadProgressLines = nullptr;

@@ -1,5 +1,6 @@
-// Text between Win32's wide strings and the locale's multibyte strings.
-#include "text.h"
+// Text between Win32's wide strings and the locale's multibyte strings, and
+// folded to upper case (text_convert.h).
+#include "text_convert.h"
 
 #include <cstdlib>
 #include <cwctype>
