@@ -1,3 +1,5 @@
+// The command line read into Options (arguments.h): one table of the flags
+// taken, one of those refused with what to use instead, and the help text.
 #include "arguments.h"
 
 #include "exit_codes.h"

@@ -1,3 +1,6 @@
+// The path the library writes into, copied by a thread into a handle of this
+// process (bridge.h): natively a pipe's /proc/self/fd name, on Windows a named
+// pipe. Touches only the pipe, the thread and the handle it is given.
 #include "bridge.h"
 
 #include "wine.h"

@@ -1,3 +1,5 @@
+// Words for the library's failures (failure_words.h): one table of error
+// numbers and one of statuses, and the proxy variable this build reads.
 #include "failure_words.h"
 
 #include "wine.h"

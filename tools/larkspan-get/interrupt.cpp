@@ -1,3 +1,6 @@
+// Ctrl-C and the termination signals during a download (interrupt.h): the
+// .part file that would be left is removed, and a signal ignored at the
+// start stays ignored.
 #include "interrupt.h"
 
 #include "exit_codes.h"

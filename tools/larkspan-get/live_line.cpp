@@ -1,3 +1,5 @@
+// The live progress line on standard error (live_line.h): rewritten in
+// place on a terminal or a console, never written elsewhere.
 #include "live_line.h"
 
 #include "wine.h"

@@ -1,3 +1,6 @@
+// Where each body goes (output.h): the .part file made and kept open beside
+// the target, put in place only while its name still holds it; standard
+// output and streams written as the body comes.
 #include "output.h"
 
 #include "bridge.h"

@@ -1,3 +1,6 @@
+// --max-time and --connect-timeout (time_limit.h): a watching thread ends
+// the run with 28 once a limit has passed, the library's call being one that
+// can't be stopped part way.
 #include "time_limit.h"
 
 #include "exit_codes.h"

@@ -1,3 +1,4 @@
+// Whether this Windows build runs under Wine (wine.h).
 #include "wine.h"
 
 #include <windows.h>
