@@ -59,7 +59,9 @@ WINDOWS7 = {
         VirtualProtect VirtualQuery WaitForMultipleObjects WaitForSingleObject WideCharToMultiByte
         __C_specific_handler ConnectNamedPipe CreateNamedPipeA ExitProcess FreeEnvironmentStringsA GetConsoleMode
         GetEnvironmentStrings GetFileType GetStdHandle ReadFile SetConsoleCtrlHandler SetConsoleMode WriteFile
-        GetFileInformationByHandle SetFileInformationByHandle CreateHardLinkA SetFilePointer""",
+        GetFileInformationByHandle SetFileInformationByHandle CreateHardLinkA SetFilePointer
+        FileTimeToSystemTime GetProcessTimes GetSystemTimeAdjustment GetThreadTimes QueryPerformanceCounter
+        QueryPerformanceFrequency SetSystemTime""",
     "msvcrt.dll": """___lc_codepage_func ___mb_cur_max_func __getmainargs __initenv __iob_func __mb_cur_max __p__acmdln
         __p__commode __p__fmode __p__wcmdln __set_app_type __setusermatherr __wgetmainargs __winitenv _acmdln
         _amsg_exit _beginthreadex _cexit _close _commode _endthreadex _errno _fileno _fmode _initterm _iob _isatty
@@ -67,7 +69,7 @@ WINDOWS7 = {
         _lock _onexit _read _setjmp _setjmp3 _strdup _ultoa _unlock _wcmdln abort atoi calloc exit fclose ferror
         fflush fopen fprintf fputc fputs free fwrite getenv islower isspace isupper localeconv longjmp malloc memchr memcmp
         memcpy memmove memset printf realloc remove rename setlocale setvbuf signal strchr strcmp strerror strlen
-        strncmp strspn strtoul tolower toupper isxdigit vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
+        strncmp strspn strtoul tolower toupper isxdigit isalpha vfprintf wcslen _fcloseall _stricmp _strnicmp strcspn strstr""",
     "shell32.dll": "ShellExecuteW",
     "crypt32.dll": """CertCompareCertificateName CertComparePublicKeyInfo CertDuplicateCertificateContext
         CertFreeCertificateContext CryptDecodeObjectEx CryptHashCertificate2 CryptMsgGetParam
