@@ -175,40 +175,36 @@ bool HasPatience(DWORD rowStart, const ReplacePatience &patience)
     return GetTickCount() - rowStart < patience.rowMs;
 }
 
-bool RenamePatiently(const char *from, const char *to, DWORD rowStart, const ReplacePatience &patience)
+// Tries `step` (a call that sets the last error when it fails) until it
+// succeeds, is refused in a way waiting can't end, or the row's patience runs
+// out; the last error then says why.
+template <typename Step> bool Patiently(Step step, DWORD rowStart, const ReplacePatience &patience)
 {
     for (;;) {
-        if (rename(from, to) == 0) return true;
+        if (step()) return true;
         if (!IsBusy(GetLastError()) || !HasPatience(rowStart, patience)) return false;
         Sleep(patience.retryMs);
     }
+}
+
+bool RenamePatiently(const char *from, const char *to, DWORD rowStart, const ReplacePatience &patience)
+{
+    return Patiently([&] { return rename(from, to) == 0; }, rowStart, patience);
 }
 
 bool RemovePatiently(const char *path, DWORD rowStart, const ReplacePatience &patience)
 {
-    for (;;) {
-        if (remove(path) == 0) return true;
-        if (!IsBusy(GetLastError()) || !HasPatience(rowStart, patience)) return false;
-        Sleep(patience.retryMs);
-    }
+    return Patiently([&] { return remove(path) == 0; }, rowStart, patience);
 }
 
 bool LinkPatiently(const char *name, const char *existing, DWORD rowStart, const ReplacePatience &patience)
 {
-    for (;;) {
-        if (CreateHardLinkA(name, existing, NULL)) return true;
-        if (!IsBusy(GetLastError()) || !HasPatience(rowStart, patience)) return false;
-        Sleep(patience.retryMs);
-    }
+    return Patiently([&] { return CreateHardLinkA(name, existing, NULL) != FALSE; }, rowStart, patience);
 }
 
 bool MovePatiently(const char *from, const char *to, DWORD rowStart, const ReplacePatience &patience)
 {
-    for (;;) {
-        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return true;
-        if (!IsBusy(GetLastError()) || !HasPatience(rowStart, patience)) return false;
-        Sleep(patience.retryMs);
-    }
+    return Patiently([&] { return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE; }, rowStart, patience);
 }
 
 // Removed, or already gone.
@@ -348,7 +344,10 @@ Fit CheckFit(const ReplacementRow &row, const char *reference)
         if (IsBusy(verdict.error)) return kBusy;
         snprintf(line, sizeof line, "Image Error: %s: unreadable, %lx", verdict.about, (unsigned long)verdict.error);
     } else {
-        snprintf(line, sizeof line, "Image Error: %s: %s", verdict.about, verdict.why);
+        // A refusal about the installed file (a signature it can't check) holds every update back.
+        bool installed = verdict.about != row.waiting;
+        snprintf(line, sizeof line, "Image Error: %s: %s%s", verdict.about, verdict.why,
+                 installed ? ", so no update replaces it" : "");
     }
     OutputDebugStringA(line);
     return kDoesNotFit;

@@ -70,18 +70,12 @@ enum Problem {
     kUnknownDigest,  // (kUncheckable) a digest algorithm the updater can't compute
 };
 
-// The reason given for each, about the waiting file and about the installed one.
-const char *const kWaitingWhy[] = {
+// The reason given for each, whichever file it is about.
+const char *const kWhy[] = {
     "changed since it was signed",
     "its signature does not verify",
     "its certificate table holds no signature that can be read",
     "signed with a digest the updater can't check",
-};
-const char *const kInstalledWhy[] = {
-    "changed since it was signed, so no update replaces it",
-    "its signature does not verify, so no update replaces it",
-    "its certificate table holds no signature that can be read, so no update replaces it",
-    "signed with a digest the updater can't check, so no update replaces it",
 };
 
 struct Signature {
@@ -418,7 +412,7 @@ Verdict CheckPublisher(const char *installed, const char *waiting)
     case kUncheckable:
         // A signature is there, but names no publisher the updater can
         // trust: nothing may take the file's place, whoever signed it.
-        return {kImageRefused, installed, kInstalledWhy[publisher.problem], 0};
+        return {kImageRefused, installed, kWhy[publisher.problem], 0};
     case kValid:
         break;
     }
@@ -431,7 +425,7 @@ Verdict CheckPublisher(const char *installed, const char *waiting)
         break;
     case kUnsigned: verdict.why = "not signed, unlike the installed file"; break;
     case kInvalid:
-    case kUncheckable: verdict.why = kWaitingWhy[signer.problem]; break;
+    case kUncheckable: verdict.why = kWhy[signer.problem]; break;
     case kValid:
         // The same publisher: the same subject, and the same key or a new one
         // a root this machine trusts for code signing vouches for.

@@ -38,7 +38,7 @@ DWORD ReadRedirect(Failures *failures, HINTERNET request, char **location)
     char *value;
     if (DWORD error = QueryInfoText(request, HTTP_QUERY_LOCATION, 0, &value, &size)) {
         if (error == ERROR_HTTP_HEADER_NOT_FOUND) return 0;
-        return Fail(failures, error == ERROR_NOT_ENOUGH_MEMORY ? kStepMemory : kStepQuery, error);
+        return Fail(failures, QueryStep(error), error);
     }
     if (size == 0) free(value);
     else *location = value;

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include "report.h"
+
 // The text at `level` (a header field, number `index` among its namesakes,
 // or the raw header block), null-terminated, in `*text`, a buffer the caller
 // frees; its length in `*length`. Returns 0, or the error when there is none
@@ -14,5 +16,12 @@
 // (ERROR_NOT_ENOUGH_MEMORY), or WinINet's answer can't be believed
 // (ERROR_HTTP_INVALID_SERVER_RESPONSE); `*text` is then null.
 DWORD QueryInfoText(HINTERNET request, DWORD level, DWORD index, char **text, DWORD *length);
+
+// The step an error of QueryInfoText is reported under: WinINet's call, or
+// the buffer for its answer.
+inline Step QueryStep(DWORD error)
+{
+    return error == ERROR_NOT_ENOUGH_MEMORY ? kStepMemory : kStepQuery;
+}
 
 #endif

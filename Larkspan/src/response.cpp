@@ -13,13 +13,6 @@
 
 namespace {
 
-// The step a header that could not be read failed at: WinINet's call, or
-// the buffer for its answer.
-Step QueryStep(DWORD error)
-{
-    return error == ERROR_NOT_ENOUGH_MEMORY ? kStepMemory : kStepQuery;
-}
-
 // Whether WinINet's head can be believed whole: a status line, and on
 // Windows at least one field after it.
 //
@@ -58,8 +51,7 @@ DWORD CheckHead(Failures *failures, HINTERNET request)
     // Wine's WinINet answers a connection closed before the end of a first
     // line with a head of line ends alone: the server sent no reply, which
     // the native layer reports in the same code.
-    bool nothing = true;
-    for (DWORD at = 0; at < size; at++) nothing = nothing && (headers[at] == '\r' || headers[at] == '\n');
+    bool nothing = strspn(headers, "\r\n") == size;
     free(headers);
     if (http) return 0;
     return Fail(failures, kStepQuery, nothing ? ERROR_HTTP_DOWNLEVEL_SERVER : ERROR_HTTP_INVALID_SERVER_RESPONSE);

@@ -192,11 +192,15 @@ TEST_F(HostileServer, LocationsPastAsciiOrLongAreFollowedOrRefused)
     server.Route("/r", Redirect(302, "/ok.bin?" + std::string(longest, 'a')));
     server.Route("/s", Redirect(302, "/ok.bin?" + std::string(longest + 1, 'a')));
     server.Route("/t", Redirect(302, "/ok.bin?" + std::string(100000, 'a')));
+    // A field past ASCII in a head to store: the raw head is read the same way.
+    server.Route("/named", Respond(200, "named\n", "X-Name: " + std::string(50, '\xd9') + "\r\n"));
+    EXPECT_EQ(LARKSPAN_OK, RunDownload(server.Url("/named"), target).result);
+    EXPECT_EQ("named\n", ReadWholeFile(target));
     Download arabic = RunDownload(server.Url("/dir/arabic"), target);
     EXPECT_EQ(LARKSPAN_OK, arabic.result);
     EXPECT_EQ("body\n", ReadWholeFile(target));
-    ASSERT_EQ(2u, server.Requests().size());
-    EXPECT_EQ("/moo.html/?name=%D9%85%D8%B1%D8%AD%D8%A8%D8%A7", server.Requests()[1].target);
+    ASSERT_EQ(3u, server.Requests().size());
+    EXPECT_EQ("/moo.html/?name=%D9%85%D8%B1%D8%AD%D8%A8%D8%A7", server.Requests()[2].target);
     std::remove(target.c_str());
     Download fits = RunDownload(server.Url("/r"), target);
     EXPECT_EQ(LARKSPAN_OK, fits.result);
